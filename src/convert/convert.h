@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+#include "convert/conversion_result.h"
+#include "convert/native_text.h"
+
+/// The largest character ID the game hands out; larger ones mean a damaged
+/// or foreign character file.
+inline constexpr std::int64_t kMaxCharacterId = 0x0010FF0000FFFFFF;
+
+/// The output name for a character ID: ".\ui.<ID>.xml", the ID in plain
+/// decimal with a leading minus when negative.
+NativeString OutputNameFor(std::int64_t character_id);
+
+/// Where the output named `output_name` is written, relative to the working
+/// directory: the name itself where the backslash separates folders, the part
+/// after ".\" elsewhere.
+NativeString OutputPathFor(const NativeString& output_name);
+
+/// Reads the character ID from the character file, cuts the "<ui>" block out
+/// of the settings file and writes it as UTF-16LE with a byte-order mark to
+/// the output name, which is set on kConverted and kCannotCreateOutputFile
+/// and left alone otherwise. Prints nothing.
+ConversionResult ConvertFilePair(const NativeString& character_path,
+                                 const NativeString& settings_path,
+                                 NativeString& output_name);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "convert/native_text.h"
+
+/// A regular file opened for reading raw bytes. Other programs (the game
+/// client) may keep it open for reading, writing or deleting meanwhile.
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  /// False when `path` names nothing that can be opened as a regular file:
+  /// a missing file, a folder, a device, a file without read permission.
+  bool Open(const NativeString& path);
+
+  /// The size in bytes, or -1 when it cannot be told.
+  std::int64_t Size() const;
+
+  /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
+  /// arrived; fewer only at the end of the file or on a read error.
+  std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t size);
+
+  void Close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+/// Replaces the file at `path` with `size` bytes of `data`: they are written
+/// to a new file beside it that is then renamed over it. False on any
+/// failure, with `path` left as it was and the new file removed.
+bool ReplaceFileContents(const NativeString& path, const void* data,
+                         std::size_t size);

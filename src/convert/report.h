@@ -1,0 +1,33 @@
+#pragma once
+
+#include "convert/conversion_result.h"
+#include "convert/native_text.h"
+
+/// Where status lines go: the console in the program, a string in tests.
+class ConsoleSink {
+ public:
+  virtual ~ConsoleSink() = default;
+  /// Writes `text` and makes it visible at once.
+  virtual void Write(const NativeString& text) = 0;
+};
+
+/// The status line, line end included, that tells the user about `result`.
+NativeString StatusLine(ConversionResult result,
+                        const NativeString& character_path,
+                        const NativeString& settings_path,
+                        const NativeString& output_name);
+
+/// Counts a success in `processed_count`, then writes the status line for
+/// `result` to `console`.
+void ReportResult(ConversionResult result, const NativeString& character_path,
+                  const NativeString& settings_path,
+                  const NativeString& output_name, ConsoleSink& console,
+                  unsigned& processed_count);
+
+/// Converts one pair with ConvertFilePair and reports its result. Always
+/// returns normally, with the status line written.
+ConversionResult ProcessFilePair(const NativeString& character_path,
+                                 const NativeString& settings_path,
+                                 NativeString& output_name,
+                                 ConsoleSink& console,
+                                 unsigned& processed_count);

@@ -1,0 +1,160 @@
+#include "driver/driver.h"
+
+#include <optional>
+#include <string>
+
+#include "convert/report.h"
+#include "driver/pairing.h"
+
+namespace {
+
+class PlatformConsole : public ConsoleSink {
+ public:
+  explicit PlatformConsole(Platform& platform) : platform_(platform) {}
+  void Write(const NativeString& text) override { platform_.WriteConsole(text); }
+
+ private:
+  Platform& platform_;
+};
+
+NativeString Banner() {
+  return Native(
+      "=================================\n"
+      " Tarnwick - UI Layout Extractor\n"
+      "=================================\n");
+}
+
+NativeString RejectionText(const NativeString& argument) {
+  return Native("[ERROR] File path is not valid: \"") + argument +
+         Native("\"\n"
+                "\nUsage: \n"
+                "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+                "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n");
+}
+
+NativeString FileNameIncorrectLine(const NativeString& path) {
+  return Native("[ERROR] \"") + path + Native("\" file name incorrect.\n");
+}
+
+std::optional<NativeString> ProgramFolderOf(const NativeString& executable) {
+  const std::size_t separator = executable.rfind(kPathSeparator);
+  if (separator == NativeString::npos) {
+    return std::nullopt;
+  }
+  // On POSIX a program in "/" would otherwise get an empty folder name.
+  if (separator == 0 && kPathSeparator == '/') {
+    return executable.substr(0, 1);
+  }
+  return executable.substr(0, separator);
+}
+
+// Output files are written relative to the working directory, so it has to
+// be the program's own folder.
+void EnterProgramFolder(Platform& platform) {
+  NativeString executable;
+  std::optional<NativeString> folder;
+  if (platform.GetExecutablePath(executable)) {
+    folder = ProgramFolderOf(executable);
+  }
+  if (!folder) {
+    platform.WriteConsole(Native(
+        "[WARNING] Cannot find the program's own folder; output files go to "
+        "the current folder.\n\n"));
+    return;
+  }
+  platform.SetWorkingDirectory(*folder);
+  platform.WriteConsole(Native("Current Dir: ") + *folder + Native("\n\n"));
+}
+
+std::optional<NativeString> FindCacheFolder(Platform& platform) {
+  NativeString documents;
+  if (!platform.GetDocumentsFolder(documents) || documents.empty()) {
+    platform.WriteConsole(Native(
+        "[ERROR] Cannot find the Documents folder, so there is no cache "
+        "folder to look in.\n"));
+    return std::nullopt;
+  }
+  return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator +
+         Native("cache") + kPathSeparator;
+}
+
+void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
+                         const std::optional<NativeString>& cache_folder,
+                         Platform& platform, unsigned& processed_count) {
+  PlatformConsole console(platform);
+  for (const NativeString& settings_path : arguments) {
+    const std::optional<NativeString> character_name =
+        PairedCharacterName(BaseName(settings_path));
+    if (!character_name) {
+      platform.WriteConsole(FileNameIncorrectLine(settings_path));
+      continue;
+    }
+    NativeString output_name;
+    if (!cache_folder) {
+      // Never guess where the character file might be.
+      ReportResult(kCannotOpenCharacterFile, *character_name, settings_path,
+                   output_name, console, processed_count);
+      continue;
+    }
+    ProcessFilePair(*cache_folder + *character_name, settings_path,
+                    output_name, console, processed_count);
+  }
+}
+
+// False when the cache folder cannot be enumerated at all.
+bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
+                     Platform& platform, unsigned& processed_count) {
+  std::vector<CacheEntry> entries;
+  if (!cache_folder || !platform.FindSettingsFiles(*cache_folder, entries)) {
+    platform.WriteConsole(
+        Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") +
+        cache_folder.value_or(NativeString()) + Native("\".\n"));
+    return false;
+  }
+  PlatformConsole console(platform);
+  for (const CacheEntry& entry : entries) {
+    if (entry.is_directory) {
+      continue;
+    }
+    const NativeString settings_path = *cache_folder + entry.name;
+    const std::optional<NativeString> character_path =
+        PairedCharacterName(settings_path);
+    if (!character_path) {
+      platform.WriteConsole(FileNameIncorrectLine(settings_path));
+      continue;
+    }
+    NativeString output_name;
+    ProcessFilePair(*character_path, settings_path, output_name, console,
+                    processed_count);
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunTarnwick(const std::vector<NativeString>& arguments,
+                Platform& platform) {
+  platform.SetUpConsole();
+  platform.WriteConsole(Banner());
+  if (!arguments.empty() && !platform.PathExists(arguments.front())) {
+    platform.WriteConsole(RejectionText(arguments.front()));
+    platform.Pause();
+    return kExitBadArgument;
+  }
+  EnterProgramFolder(platform);
+  const std::optional<NativeString> cache_folder = FindCacheFolder(platform);
+  unsigned processed_count = 0;
+  if (arguments.empty()) {
+    if (!ScanCacheFolder(cache_folder, platform, processed_count)) {
+      platform.Pause();
+      return kExitNoSettingsFiles;
+    }
+  } else {
+    ConvertDroppedFiles(arguments, cache_folder, platform, processed_count);
+  }
+  platform.WriteConsole(Native("\nDone! File(s) Processed: ") +
+                        Native(std::to_string(processed_count)) +
+                        Native("\n"));
+  platform.Pause();
+  return kExitNormal;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "convert/native_text.h"
+
+/// One entry of the cache folder as the enumeration delivers it.
+struct CacheEntry {
+  NativeString name;  ///< The entry's name, without any folder part.
+  bool is_directory = false;
+};
+
+/// What the run driver needs of the operating system. The system's own
+/// implementation is SystemPlatform(); tests substitute a fake.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  /// Prepares the console for the program's text; failures are ignored.
+  virtual void SetUpConsole() = 0;
+
+  /// Writes `text` to the console and flushes it.
+  virtual void WriteConsole(const NativeString& text) = 0;
+
+  /// Full path of the running executable; false when the system cannot tell.
+  virtual bool GetExecutablePath(NativeString& path) = 0;
+
+  /// Makes `folder` the working directory; false on failure.
+  virtual bool SetWorkingDirectory(const NativeString& folder) = 0;
+
+  /// The user's Documents folder, without a trailing separator; false when
+  /// the system cannot name one.
+  virtual bool GetDocumentsFolder(NativeString& folder) = 0;
+
+  /// True when a file or a folder exists at `path`.
+  virtual bool PathExists(const NativeString& path) = 0;
+
+  /// The entries of `folder` (which ends in a separator) whose names end in
+  /// "_sc.tmp", letter case ignored, in delivery order. False when the
+  /// enumeration cannot start: no such folder, no access, or no match.
+  virtual bool FindSettingsFiles(const NativeString& folder,
+                                 std::vector<CacheEntry>& entries) = 0;
+
+  /// Prompts for a key press and waits for it.
+  virtual void Pause() = 0;
+};
+
+/// The operating system the program runs on.
+Platform& SystemPlatform();

@@ -1,0 +1,199 @@
+#include "convert/convert.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "convert/find_pattern.h"
+#include "fixtures.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ConvertFilePairTest : public InTempDirTest {
+ protected:
+  // Converts cache/A.tmp with cache/A_sc.tmp from the working directory.
+  ConversionResult Convert(const std::string& character, const std::string& settings) {
+    WriteBytes("cache/A.tmp", character);
+    WriteBytes("cache/A_sc.tmp", settings);
+    return ConvertExisting();
+  }
+
+  ConversionResult ConvertExisting() {
+    output_name_.clear();
+    return ConvertFilePair(NativeOf("cache/A.tmp"), NativeOf("cache/A_sc.tmp"), output_name_);
+  }
+
+  // Names in the working directory, the inputs' folder left out.
+  std::string OutputFolder() {
+    fs::remove_all("cache");
+    return ListFolder(".");
+  }
+
+  NativeString output_name_;
+};
+
+TEST_F(ConvertFilePairTest, WritesTheBlockAsUtf16WithByteOrderMark) {
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>A</ui>")), kConverted);
+  EXPECT_EQ(output_name_, Native(".\\ui.7.xml"));
+  EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(output_name_))),
+            "\xFF\xFE<\0u\0i\0>\0A\0<\0/\0u\0i\0>\0"s);
+  EXPECT_EQ(OutputFolder(), "ui.7.xml");
+}
+
+TEST_F(ConvertFilePairTest, CarriesMultiByteTextAndLineEnds) {
+  ASSERT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>\xC3\xA9\xE4\xB8\x8A\r\n\xF0\x9F\x98\x80</ui>")),
+            kConverted);
+  EXPECT_EQ(ReadBytes("ui.7.xml"),
+            "\xFF\xFE<\0u\0i\0>\0\xE9\0\x0A\x4E\r\0\n\0\x3D\xD8\x00\xDE<\0/\0u\0i\0>\0"s);
+}
+
+struct IdCase {
+  const char* name;
+  std::string character_file;
+  ConversionResult result;
+  const char* output_name;  // on success
+};
+
+class CharacterIds : public ConvertFilePairTest,
+                     public ::testing::WithParamInterface<IdCase> {};
+
+TEST_P(CharacterIds, AreReadFromTheLayoutsOffset) {
+  EXPECT_EQ(Convert(GetParam().character_file, SettingsFile("<ui/><ui>x")), GetParam().result);
+  if (GetParam().result == kConverted) {
+    EXPECT_EQ(output_name_, Native(GetParam().output_name));
+    EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(output_name_))), Utf16Of("<ui>x"));
+  } else {
+    EXPECT_TRUE(output_name_.empty());
+    EXPECT_EQ(OutputFolder(), "");
+  }
+}
+
+std::string LongLayoutWithDecoyAt29() {
+  std::string bytes = CharacterFile(42, 19, 45);
+  bytes.replace(29, 8, "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF");
+  return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, CharacterIds,
+    ::testing::Values(
+        IdCase{"Empty", "", kCharacterFileTooShort, nullptr},
+        IdCase{"ShortLayout36Bytes", CharacterFile(1, 2, 36), kCharacterFileTooShort, nullptr},
+        IdCase{"LongMarker36Bytes", CharacterFile(1, 19, 36), kCharacterFileTooShort, nullptr},
+        IdCase{"ShortLayout37Bytes", CharacterFile(5, 2, 37), kConverted, ".\\ui.5.xml"},
+        IdCase{"LongLayout37Bytes", std::string(1, '\x13') + CharacterFile(5, 2, 37).substr(1),
+               kCharacterFileTooShort, nullptr},
+        IdCase{"LongLayout44Bytes", CharacterFile(5, 19, 44), kCharacterFileTooShort, nullptr},
+        IdCase{"LongLayout45Bytes", LongLayoutWithDecoyAt29(), kConverted, ".\\ui.42.xml"},
+        IdCase{"TrailingBytesIgnored", CharacterFile(9, 2, 4096), kConverted, ".\\ui.9.xml"},
+        IdCase{"LargestId", CharacterFile(0x0010FF0000FFFFFF), kConverted,
+               ".\\ui.4783975109230591.xml"},
+        IdCase{"OneAboveLargest", CharacterFile(0x0010FF0001000000), kCharacterIdOutOfRange,
+               nullptr},
+        IdCase{"TypicalId", CharacterFile(0x0010000000000001), kConverted,
+               ".\\ui.4503599627370497.xml"},
+        IdCase{"MostNegative", CharacterFile(0x8000000000000000), kConverted,
+               ".\\ui.-9223372036854775808.xml"},
+        IdCase{"MinusOne", CharacterFile(0xFFFFFFFFFFFFFFFF), kConverted, ".\\ui.-1.xml"},
+        IdCase{"Zero", CharacterFile(0), kConverted, ".\\ui.0.xml"}),
+    CaseName());
+
+struct BlockCase {
+  const char* name;
+  std::string settings_file;
+  ConversionResult result;
+  std::string block;  // on success, the UTF-8 block that was written
+};
+
+class UiBlocks : public ConvertFilePairTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(UiBlocks, RunFromTheFirstTagToTheFirstNul) {
+  EXPECT_EQ(Convert(CharacterFile(3), GetParam().settings_file), GetParam().result);
+  if (GetParam().result == kConverted) {
+    EXPECT_EQ(ReadBytes("ui.3.xml"), Utf16Of(GetParam().block));
+  } else {
+    EXPECT_EQ(OutputFolder(), "");
+  }
+}
+
+std::string WithTagAt(std::size_t position, std::size_t size) {
+  std::string bytes(size, 'x');
+  bytes.replace(position, 4, "<ui>");
+  return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, UiBlocks,
+    ::testing::Values(
+        BlockCase{"FirstOfTwo", "a<ui>1\0<ui>2"s, kConverted, "<ui>1"},
+        BlockCase{"NoNulRunsToTheEnd", "ab<ui>tail", kConverted, "<ui>tail"},
+        BlockCase{"OnlyTheTag", "<ui>", kConverted, "<ui>"},
+        BlockCase{"NulRightAfterTheTag", "<ui>\0rest"s, kConverted, "<ui>"},
+        BlockCase{"NulBeforeTheTagIsNoEnd", "\0\0<ui>x"s, kConverted, "<ui>x"},
+        BlockCase{"TagEndingOnTheLastByteRead", WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100),
+                  kConverted, "<ui>"},
+        BlockCase{"BlockCutAtTheReadBound",
+                  WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100), kConverted,
+                  "<ui>xxxxxx"},
+        BlockCase{"TagStraddlingTheReadBound", WithTagAt(kReadBufferSize - 3, kReadBufferSize + 100),
+                  kUiBlockNotFound, ""},
+        BlockCase{"NoTag", "<UI>ui<u i>", kUiBlockNotFound, ""},
+        BlockCase{"EmptySettingsFile", "", kUiBlockNotFound, ""},
+        BlockCase{"NotUtf8", "<ui>\xC3(</ui>", kUiBlockNotUtf8, ""},
+        BlockCase{"BadByteAfterTheNulIsIgnored", "<ui>ok\0\xFF"s, kConverted, "<ui>ok"},
+        BlockCase{"SequenceCutByTheNul", "<ui>\xE4\xB8\0\x8A"s, kUiBlockNotUtf8, ""}),
+    CaseName());
+
+TEST_F(ConvertFilePairTest, TriesTheCharacterFileFirst) {
+  EXPECT_EQ(ConvertExisting(), kCannotOpenCharacterFile);
+  WriteBytes("cache/A.tmp", CharacterFile(0x0010FF0001000000));
+  EXPECT_EQ(ConvertExisting(), kCharacterIdOutOfRange);
+  WriteBytes("cache/A.tmp", CharacterFile(1));
+  EXPECT_EQ(ConvertExisting(), kCannotOpenSettingsFile);
+  EXPECT_TRUE(output_name_.empty());
+}
+
+TEST_F(ConvertFilePairTest, FoldersAreNotFiles) {
+  fs::create_directories("cache/A.tmp");
+  fs::create_directories("cache/A_sc.tmp");
+  EXPECT_EQ(ConvertExisting(), kCannotOpenCharacterFile);
+  fs::remove("cache/A.tmp");
+  WriteBytes("cache/A.tmp", CharacterFile(1));
+  EXPECT_EQ(ConvertExisting(), kCannotOpenSettingsFile);
+}
+
+TEST_F(ConvertFilePairTest, ReplacesAnEarlierOutputWhole) {
+  WriteBytes("ui.7.xml", std::string(5000, 'o'));
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>new</ui>")), kConverted);
+  EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>new</ui>"));
+  EXPECT_EQ(OutputFolder(), "ui.7.xml");
+}
+
+TEST_F(ConvertFilePairTest, MalformedBlockLeavesAnEarlierOutputAlone) {
+  WriteBytes("ui.7.xml", "previous layout");
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>\xED\xA0\x80</ui>")), kUiBlockNotUtf8);
+  EXPECT_TRUE(output_name_.empty());
+  EXPECT_EQ(ReadBytes("ui.7.xml"), "previous layout");
+  EXPECT_EQ(OutputFolder(), "ui.7.xml");
+}
+
+TEST_F(ConvertFilePairTest, FolderInTheOutputsPlaceFailsCleanly) {
+  fs::create_directories("ui.7.xml/inside");
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui/>")), kCannotCreateOutputFile);
+  EXPECT_EQ(output_name_, Native(".\\ui.7.xml"));
+  EXPECT_EQ(OutputFolder(), "ui.7.xml");
+  EXPECT_EQ(ListFolder("ui.7.xml"), "inside");
+}
+
+TEST_F(ConvertFilePairTest, SamePairTwiceWritesTheSameFile) {
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>a</ui>")), kConverted);
+  EXPECT_EQ(ConvertExisting(), kConverted);
+  EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>a</ui>"));
+  EXPECT_EQ(OutputFolder(), "ui.7.xml");
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+#include "driver/driver.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "fixtures.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Stands in for the operating system; the cache folder and the program
+// folder are real folders inside the test's temporary directory.
+class FakePlatform : public Platform {
+ public:
+  void SetUpConsole() override { console_ready_ = true; }
+  void WriteConsole(const NativeString& text) override {
+    EXPECT_TRUE(console_ready_);
+    console_ += text;
+  }
+  bool GetExecutablePath(NativeString& path) override {
+    path = executable_;
+    return !executable_.empty();
+  }
+  bool SetWorkingDirectory(const NativeString& folder) override {
+    working_directory_ = folder;
+    return true;
+  }
+  bool GetDocumentsFolder(NativeString& folder) override {
+    folder = documents_;
+    return !documents_.empty();
+  }
+  bool PathExists(const NativeString& path) override {
+    existence_tests_.insert(path);
+    return fs::exists(fs::path(path));
+  }
+  bool FindSettingsFiles(const NativeString& folder, std::vector<CacheEntry>& entries) override {
+    enumerated_folder_ = folder;
+    entries = entries_;
+    return !entries_.empty();
+  }
+  void Pause() override { console_ += Native("<pause>"); }
+
+  NativeString executable_;
+  NativeString documents_;
+  std::vector<CacheEntry> entries_;
+  NativeString console_;
+  NativeString working_directory_;
+  NativeString enumerated_folder_;
+  std::set<NativeString> existence_tests_;
+  bool console_ready_ = false;
+};
+
+const NativeString kSep(1, kPathSeparator);
+
+NativeString Banner() {
+  return Native("=================================\n"
+                " Tarnwick - UI Layout Extractor\n"
+                "=================================\n");
+}
+
+class DriverTest : public InTempDirTest {
+ protected:
+  void SetUp() override {
+    InTempDirTest::SetUp();
+    root_ = NativeOf(dir_.path());
+    platform_.executable_ = root_ + kSep + Native("game") + kSep + Native("Tarnwick.exe");
+    platform_.documents_ = root_ + kSep + Native("Docs");
+    cache_ = platform_.documents_ + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep;
+    fs::create_directories(fs::path(cache_));
+  }
+
+  NativeString Header() {
+    return Banner() + Native("Current Dir: ") + root_ + kSep + Native("game\n\n");
+  }
+
+  void AddPair(const std::string& name, std::uint64_t id) {
+    WriteBytes(fs::path(cache_ + Native(name + ".tmp")), CharacterFile(id));
+    WriteBytes(fs::path(cache_ + Native(name + "_sc.tmp")), SettingsFile("<ui/>"));
+  }
+
+  FakePlatform platform_;
+  NativeString root_;
+  NativeString cache_;
+};
+
+TEST_F(DriverTest, RejectsAMissingFirstArgumentBeforeAnythingElse) {
+  AddPair("A@S", 1);
+  EXPECT_EQ(RunTarnwick({Native("missing_sc.tmp"), cache_ + Native("A@S_sc.tmp")}, platform_),
+            kExitBadArgument);
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("[ERROR] File path is not valid: \"missing_sc.tmp\"\n"
+                              "\nUsage: \n"
+                              "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+                              "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n"
+                              "<pause>"));
+  EXPECT_TRUE(platform_.working_directory_.empty());
+  EXPECT_EQ(ListFolder("."), "Docs");
+}
+
+TEST_F(DriverTest, EmptyFirstArgumentIsRejected) {
+  EXPECT_EQ(RunTarnwick({Native("")}, platform_), kExitBadArgument);
+}
+
+TEST_F(DriverTest, ConvertsDroppedFilesWithCharacterFilesFromTheCache) {
+  AddPair("A@S", 11);
+  WriteBytes("elsewhere/B@S_sc.tmp", SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(22));
+  const NativeString dropped = root_ + kSep + Native("elsewhere") + kSep + Native("B@S_sc.tmp");
+  EXPECT_EQ(RunTarnwick({dropped, Native("no-marker.tmp"), Native(""), dropped,
+                         Native("Ghost@S_sc.tmp")},
+                        platform_),
+            kExitNormal);
+  EXPECT_EQ(platform_.working_directory_, root_ + kSep + Native("game"));
+  EXPECT_EQ(platform_.existence_tests_, std::set<NativeString>{dropped});
+  EXPECT_EQ(platform_.console_,
+            Header() + Native("[SUCCESS] \"") + dropped + Native("\" >> \".\\ui.22.xml\".\n") +
+                Native("[ERROR] \"no-marker.tmp\" file name incorrect.\n"
+                       "[ERROR] \"\" file name incorrect.\n") +
+                Native("[SUCCESS] \"") + dropped + Native("\" >> \".\\ui.22.xml\".\n") +
+                Native("[WARNING] Cannot open \"") + cache_ +
+                Native("Ghost@S.tmp\", unable to extract character ID.\n") +
+                Native("\nDone! File(s) Processed: 2\n<pause>"));
+}
+
+TEST_F(DriverTest, FolderAsFirstArgumentPassesTheTestButHasNoMarker) {
+  const NativeString folder = root_ + kSep + Native("Docs");
+  EXPECT_EQ(RunTarnwick({folder, folder + kSep}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.console_,
+            Header() + Native("[ERROR] \"") + folder + Native("\" file name incorrect.\n") +
+                Native("[ERROR] \"") + folder + kSep + Native("\" file name incorrect.\n") +
+                Native("\nDone! File(s) Processed: 0\n<pause>"));
+}
+
+TEST_F(DriverTest, ScansTheCacheFolderInDeliveryOrder) {
+  AddPair("B@S", 2);
+  AddPair("A@S", 1);
+  WriteBytes(fs::path(cache_ + Native("C@S_SC.TMP")), SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("Lone@S_sc.tmp")), SettingsFile("<ui/>"));
+  platform_.entries_ = {{Native("B@S_sc.tmp"), false},
+                        {Native("dir_sc.tmp"), true},
+                        {Native("C@S_SC.TMP"), false},
+                        {Native("Lone@S_sc.tmp"), false},
+                        {Native("A@S_sc.tmp"), false}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.enumerated_folder_, cache_);
+  EXPECT_EQ(platform_.console_,
+            Header() + Native("[SUCCESS] \"") + cache_ + Native("B@S_sc.tmp\" >> \".\\ui.2.xml\".\n") +
+                Native("[ERROR] \"") + cache_ + Native("C@S_SC.TMP\" file name incorrect.\n") +
+                Native("[WARNING] Cannot open \"") + cache_ +
+                Native("Lone@S.tmp\", unable to extract character ID.\n") +
+                Native("[SUCCESS] \"") + cache_ + Native("A@S_sc.tmp\" >> \".\\ui.1.xml\".\n") +
+                Native("\nDone! File(s) Processed: 2\n<pause>"));
+}
+
+TEST_F(DriverTest, OnlyAFolderMatchesInTheCache) {
+  platform_.entries_ = {{Native("dir_sc.tmp"), true}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.console_, Header() + Native("\nDone! File(s) Processed: 0\n<pause>"));
+}
+
+TEST_F(DriverTest, CacheFolderThatCannotBeEnumeratedEndsTheRun) {
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
+  EXPECT_EQ(platform_.console_,
+            Header() + Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") + cache_ +
+                Native("\".\n<pause>"));
+}
+
+TEST_F(DriverTest, ScanPairsOnTheWholePath) {
+  // A marker in the folder part is the first one found.
+  platform_.documents_ = root_ + kSep + Native("u_sc.tmp");
+  const NativeString cache = platform_.documents_ + kSep + Native("Quellmoor") + kSep +
+                             Native("cache") + kSep;
+  platform_.entries_ = {{Native("A@S_sc.tmp"), false}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.console_,
+            Header() + Native("[WARNING] Cannot open \"") + root_ + kSep +
+                Native("u.tmp") + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep +
+                Native("A@S_sc.tmp\", unable to extract character ID.\n") +
+                Native("\nDone! File(s) Processed: 0\n<pause>"));
+}
+
+TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
+  AddPair("A@S", 1);
+  // A character file beside the program must not be picked up instead.
+  WriteBytes("game/A@S.tmp", CharacterFile(5));
+  platform_.documents_.clear();
+  const NativeString dropped = cache_ + Native("A@S_sc.tmp");
+  EXPECT_EQ(RunTarnwick({dropped}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.console_,
+            Header() +
+                Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
+                       "look in.\n"
+                       "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
+                       "\nDone! File(s) Processed: 0\n<pause>"));
+
+  platform_.console_.clear();
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
+  EXPECT_EQ(platform_.console_,
+            Header() +
+                Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
+                       "look in.\n"
+                       "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
+}
+
+TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {
+  platform_.executable_ = Native("D:") + kSep + Native("Tarnwick.exe");
+  platform_.entries_ = {{Native("dir_sc.tmp"), true}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(platform_.working_directory_, Native("D:"));
+
+  platform_.executable_ = Native("Tarnwick.exe");
+  platform_.console_.clear();
+  platform_.working_directory_.clear();
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_TRUE(platform_.working_directory_.empty());
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("[WARNING] Cannot find the program's own folder; output files go "
+                              "to the current folder.\n\n"
+                              "\nDone! File(s) Processed: 0\n<pause>"));
+}
+
+}  // namespace

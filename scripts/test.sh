@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+steps=(
+  scripts/test-linux.sh
+)
+
+passed=0
+for step in "${steps[@]}"; do
+  echo "==> $step"
+  "$step"
+  passed=$((passed + 1))
+done
+echo "test steps: $passed passed, 0 failed"

@@ -1,9 +1,9 @@
 #include "driver/driver.h"
 
 #include <optional>
-#include <string>
 
 #include "convert/report.h"
+#include "driver/messages.h"
 #include "driver/pairing.h"
 
 namespace {
@@ -16,25 +16,6 @@ class PlatformConsole : public ConsoleSink {
  private:
   Platform& platform_;
 };
-
-NativeString Banner() {
-  return Native(
-      "=================================\n"
-      " Tarnwick - UI Layout Extractor\n"
-      "=================================\n");
-}
-
-NativeString RejectionText(const NativeString& argument) {
-  return Native("[ERROR] File path is not valid: \"") + argument +
-         Native("\"\n"
-                "\nUsage: \n"
-                "1. Place Tarnwick.exe in your Quellmoor directory. \n"
-                "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n");
-}
-
-NativeString FileNameIncorrectLine(const NativeString& path) {
-  return Native("[ERROR] \"") + path + Native("\" file name incorrect.\n");
-}
 
 std::optional<NativeString> ProgramFolderOf(const NativeString& executable) {
   const std::size_t separator = executable.rfind(kPathSeparator);
@@ -57,21 +38,17 @@ void EnterProgramFolder(Platform& platform) {
     folder = ProgramFolderOf(executable);
   }
   if (!folder) {
-    platform.WriteConsole(Native(
-        "[WARNING] Cannot find the program's own folder; output files go to "
-        "the current folder.\n\n"));
+    platform.WriteConsole(NoProgramFolderText());
     return;
   }
   platform.SetWorkingDirectory(*folder);
-  platform.WriteConsole(Native("Current Dir: ") + *folder + Native("\n\n"));
+  platform.WriteConsole(CurrentDirText(*folder));
 }
 
 std::optional<NativeString> FindCacheFolder(Platform& platform) {
   NativeString documents;
   if (!platform.GetDocumentsFolder(documents) || documents.empty()) {
-    platform.WriteConsole(Native(
-        "[ERROR] Cannot find the Documents folder, so there is no cache "
-        "folder to look in.\n"));
+    platform.WriteConsole(NoDocumentsFolderText());
     return std::nullopt;
   }
   return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator +
@@ -86,7 +63,7 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
     const std::optional<NativeString> character_name =
         PairedCharacterName(BaseName(settings_path));
     if (!character_name) {
-      platform.WriteConsole(FileNameIncorrectLine(settings_path));
+      platform.WriteConsole(FileNameIncorrectText(settings_path));
       continue;
     }
     NativeString output_name;
@@ -106,9 +83,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
                      Platform& platform, unsigned& processed_count) {
   std::vector<CacheEntry> entries;
   if (!cache_folder || !platform.FindSettingsFiles(*cache_folder, entries)) {
-    platform.WriteConsole(
-        Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") +
-        cache_folder.value_or(NativeString()) + Native("\".\n"));
+    platform.WriteConsole(NoSettingsFilesText(cache_folder.value_or(NativeString())));
     return false;
   }
   PlatformConsole console(platform);
@@ -120,7 +95,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
     const std::optional<NativeString> character_path =
         PairedCharacterName(settings_path);
     if (!character_path) {
-      platform.WriteConsole(FileNameIncorrectLine(settings_path));
+      platform.WriteConsole(FileNameIncorrectText(settings_path));
       continue;
     }
     NativeString output_name;
@@ -135,7 +110,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
 int RunTarnwick(const std::vector<NativeString>& arguments,
                 Platform& platform) {
   platform.SetUpConsole();
-  platform.WriteConsole(Banner());
+  platform.WriteConsole(BannerText());
   if (!arguments.empty() && !platform.PathExists(arguments.front())) {
     platform.WriteConsole(RejectionText(arguments.front()));
     platform.Pause();
@@ -152,9 +127,7 @@ int RunTarnwick(const std::vector<NativeString>& arguments,
   } else {
     ConvertDroppedFiles(arguments, cache_folder, platform, processed_count);
   }
-  platform.WriteConsole(Native("\nDone! File(s) Processed: ") +
-                        Native(std::to_string(processed_count)) +
-                        Native("\n"));
+  platform.WriteConsole(ClosingText(processed_count));
   platform.Pause();
   return kExitNormal;
 }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "convert/native_text.h"
+
+// The run driver's own console texts, line ends included. The per-file
+// status lines live with the conversion (convert/report.h).
+
+/// The three banner lines printed first in every run.
+NativeString BannerText();
+
+/// The rejection of a first argument that names nothing, and the usage.
+NativeString RejectionText(const NativeString& argument);
+
+/// "Current Dir: " and the program folder, then an empty line.
+NativeString CurrentDirText(const NativeString& program_folder);
+
+/// Said when the executable's own folder cannot be told.
+NativeString NoProgramFolderText();
+
+/// Said when the user's Documents folder cannot be found.
+NativeString NoDocumentsFolderText();
+
+/// A settings-file path whose name holds no "_sc.tmp" marker.
+NativeString FileNameIncorrectText(const NativeString& path);
+
+/// The scan's cache folder cannot be enumerated, or holds no settings file.
+NativeString NoSettingsFilesText(const NativeString& cache_folder);
+
+/// The closing line with the number of files converted.
+NativeString ClosingText(unsigned processed_count);

@@ -1,19 +1,20 @@
-#include <exception>
+#include <new>
 #include <vector>
 
 #include "driver/driver.h"
+#include "driver/messages.h"
 #include "platform/platform.h"
 
 namespace {
 
-// The only exception the standard library may still raise here is running
-// out of memory; it must not end the run without a word.
+// Running out of memory is the one exception the standard library can raise
+// on our paths; it must not end the run without a word.
 int RunOrReport(const std::vector<NativeString>& arguments) {
   Platform& platform = SystemPlatform();
   try {
     return RunTarnwick(arguments, platform);
-  } catch (const std::exception&) {
-    platform.WriteConsole(Native("[ERROR] Out of memory; the run stopped.\n"));
+  } catch (const std::bad_alloc&) {
+    platform.WriteConsole(OutOfMemoryText());
     return 1;
   }
 }

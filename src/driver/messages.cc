@@ -42,6 +42,10 @@ NativeString NoSettingsFilesText(const NativeString& cache_folder) {
          cache_folder + Native("\".\n");
 }
 
+NativeString OutOfMemoryText() {
+  return Native("[ERROR] Out of memory; the run stopped.\n");
+}
+
 NativeString ClosingText(unsigned processed_count) {
   return Native("\nDone! File(s) Processed: ") +
          Native(std::to_string(processed_count)) + Native("\n");

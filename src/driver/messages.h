@@ -26,5 +26,8 @@ NativeString FileNameIncorrectText(const NativeString& path);
 /// The scan's cache folder cannot be enumerated, or holds no settings file.
 NativeString NoSettingsFilesText(const NativeString& cache_folder);
 
+/// Said when the run cannot go on for want of memory.
+NativeString OutOfMemoryText();
+
 /// The closing line with the number of files converted.
 NativeString ClosingText(unsigned processed_count);

@@ -1,0 +1,74 @@
+// The user guides quote every line the program can print; these tests build
+// each line with the program's own code and look for it in both guides.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_result.h"
+#include "convert/report.h"
+#include "driver/messages.h"
+
+namespace {
+
+const std::string kCache = "C:\\Users\\you\\Documents\\Quellmoor\\cache\\";
+const std::string kSettings = kCache + "Alice@Server1_sc.tmp";
+const std::string kCharacter = kCache + "Alice@Server1.tmp";
+const std::string kOutput = ".\\ui.4503599627370497.xml";
+
+// Every text the program prints, as the guides quote it.
+std::vector<std::string> ProgramTexts() {
+  std::vector<std::string> texts = {
+      BannerText(),
+      CurrentDirText("C:\\Games\\Quellmoor"),
+      RejectionText("C:\\Downloads\\Alice@Server1_sc.tmp"),
+      NoSettingsFilesText(kCache),
+      NoDocumentsFolderText(),
+      NoProgramFolderText(),
+      FileNameIncorrectText("C:\\Downloads\\notes.txt"),
+      OutOfMemoryText(),
+      ClosingText(2),
+  };
+  for (ConversionResult result = kConverted; result >= kUiBlockNotUtf8; --result) {
+    texts.push_back(StatusLine(result, kCharacter, kSettings, kOutput));
+  }
+  return texts;
+}
+
+std::string ReadGuide(const std::string& name) {
+  std::ifstream in(std::string(TARNWICK_SOURCE_DIR) + "/docs/" + name, std::ios::binary);
+  std::stringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+// The text's lines, blank ones left out (the guides set them apart).
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+class UserGuide : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UserGuide, QuotesEveryLineOfTheProgram) {
+  const std::string guide = ReadGuide(GetParam());
+  ASSERT_FALSE(guide.empty()) << GetParam();
+  for (const std::string& text : ProgramTexts()) {
+    for (const std::string& line : Lines(text)) {
+      EXPECT_NE(guide.find("\n" + line + "\n"), std::string::npos)
+          << GetParam() << " lacks the line: " << line;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, UserGuide,
+                         ::testing::Values("user-guide.md", "user-guide.zh-CN.md"));
+
+}  // namespace

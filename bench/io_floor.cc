@@ -1,0 +1,135 @@
+// The I/O floor: the file work of a cache folder scan and nothing else.
+// For every settings file it reads the character file's layout byte and
+// ID, reads the first 204800 bytes of the settings file in one call, and
+// writes an output file of the size the tool writes, as the tool does: a
+// new file beside the target, renamed over it. Sizes and names come from
+// the generator's expected.tsv, read once, so no byte is ever decoded.
+//
+//   tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+constexpr std::size_t kReadBufferSize = 204800;
+
+struct Output {
+  std::string name;
+  std::size_t size = 0;
+};
+
+bool ReadWholeFile(const char* path, std::string& contents) {
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) {
+    return false;
+  }
+  contents.resize(static_cast<std::size_t>(info.st_size));
+  const ssize_t got = read(fd, contents.data(), contents.size());
+  close(fd);
+  return got == static_cast<ssize_t>(contents.size());
+}
+
+// Lines of "settings name, output name, size, digest", tab-separated.
+std::unordered_map<std::string, Output> ParseExpected(std::string_view text,
+                                                      std::size_t& largest) {
+  std::unordered_map<std::string, Output> outputs;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const std::size_t first = line.find('\t');
+    const std::size_t second = line.find('\t', first + 1);
+    if (first == std::string_view::npos || second == std::string_view::npos) {
+      continue;
+    }
+    Output output{std::string(line.substr(first + 1, second - first - 1)),
+                  std::stoul(std::string(line.substr(second + 1)))};
+    largest = std::max(largest, output.size);
+    outputs.emplace(std::string(line.substr(0, first)), std::move(output));
+  }
+  return outputs;
+}
+
+void ReadCharacterId(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return;
+  }
+  unsigned char layout = 0;
+  unsigned char id[8];
+  if (pread(fd, &layout, 1, 0) == 1) {
+    pread(fd, id, sizeof id, layout == 19 ? 37 : 29);
+  }
+  close(fd);
+}
+
+void ReadSettings(const std::string& path, unsigned char* buffer) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return;
+  }
+  if (read(fd, buffer, kReadBufferSize) < 0) {
+    std::perror(path.c_str());
+  }
+  close(fd);
+}
+
+void ReplaceOutput(const Output& output, const unsigned char* data) {
+  const std::string temporary = output.name + ".part";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    std::perror(temporary.c_str());
+    return;
+  }
+  const bool written = write(fd, data, output.size) == static_cast<ssize_t>(output.size);
+  if (close(fd) != 0 || !written || rename(temporary.c_str(), output.name.c_str()) != 0) {
+    std::perror(output.name.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fputs("usage: tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV\n", stderr);
+    return 2;
+  }
+  const std::string cache = std::string(argv[1]) + "/";
+  std::string expected_text;
+  if (!ReadWholeFile(argv[3], expected_text)) {
+    std::perror(argv[3]);
+    return 1;
+  }
+  std::size_t largest = 0;
+  const auto outputs = ParseExpected(expected_text, largest);
+  const auto buffer = std::make_unique<unsigned char[]>(kReadBufferSize);
+  const auto output_bytes = std::make_unique<unsigned char[]>(largest);
+  DIR* folder = opendir(argv[1]);
+  if (folder == nullptr || chdir(argv[2]) != 0) {
+    std::perror("folders");
+    return 1;
+  }
+  constexpr std::string_view kMarker = "_sc.tmp";
+  while (const dirent* entry = readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    const auto output = outputs.find(std::string(name));
+    if (!name.ends_with(kMarker) || output == outputs.end()) {
+      continue;
+    }
+    ReadCharacterId(cache + std::string(name.substr(0, name.size() - kMarker.size())) + ".tmp");
+    ReadSettings(cache + std::string(name), buffer.get());
+    ReplaceOutput(output->second, output_bytes.get());
+  }
+  closedir(folder);
+  return 0;
+}

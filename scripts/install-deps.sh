@@ -4,7 +4,7 @@
 set -euo pipefail
 
 declare -A GROUPS_PACKAGES=(
-  [build]="cmake ninja-build g++ googletest libgtest-dev"
+  [build]="cmake ninja-build g++ googletest libgtest-dev python3"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev python3"

@@ -7,6 +7,7 @@ scripts/install-deps.sh
 
 steps=(
   scripts/test-linux.sh
+  scripts/test-release.sh
 )
 
 passed=0

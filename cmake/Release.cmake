@@ -1,0 +1,36 @@
+# What a release holds: the program, the user guides and the licence, packed
+# by CPack as a zip (Windows) or a .tar.gz (Linux). The same version number
+# names the archive and, on Windows, fills the program's file properties.
+
+# Builds of the same commit give the same bytes: no build paths, and no link
+# time in the Windows program's header.
+target_compile_options(tarnwick_warnings INTERFACE
+  -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+  -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+if(WIN32)
+  target_link_options(tarnwick PRIVATE -Wl,--no-insert-timestamp)
+  enable_language(RC)
+  configure_file(src/driver/tarnwick.manifest.in ${PROJECT_BINARY_DIR}/tarnwick.manifest @ONLY)
+  configure_file(src/driver/tarnwick.rc.in ${PROJECT_BINARY_DIR}/tarnwick.rc @ONLY)
+  target_sources(tarnwick PRIVATE ${PROJECT_BINARY_DIR}/tarnwick.rc)
+  set_property(SOURCE ${PROJECT_BINARY_DIR}/tarnwick.rc APPEND PROPERTY
+    OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/tarnwick.manifest)
+endif()
+
+install(TARGETS tarnwick RUNTIME DESTINATION .)
+install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md DESTINATION .)
+
+set(CPACK_PACKAGE_NAME Tarnwick)
+set(CPACK_PACKAGE_VENDOR "Tarnwick developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME Tarnwick-${PROJECT_VERSION}-win64)
+else()
+  set(CPACK_GENERATOR TGZ)
+  set(CPACK_PACKAGE_FILE_NAME Tarnwick-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
+endif()
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/NormalizeArchives.cmake)
+include(CPack)

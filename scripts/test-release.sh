@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The release archives: what they hold, the Windows program's version
+# resource and manifest, and that two builds of one commit pack to the same
+# bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+version=$(sed -n 's/^project(Tarnwick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+fail() { echo "release check failed: $*" >&2; exit 1; }
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target package
+zip=build/windows/Tarnwick-$version-win64.zip
+[ -f "$zip" ] || fail "no $zip"
+contents=$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
+[ "$contents" = "CHANGELOG.md LICENSE Tarnwick.exe user-guide.md user-guide.zh-CN.md" ] ||
+  fail "zip holds: $contents"
+
+resources=$(x86_64-w64-mingw32-windres -i build/windows/Tarnwick.exe -J coff -O rc)
+for expected in \
+    "VALUE \"FileVersion\", \"$version\"" \
+    "VALUE \"ProductVersion\", \"$version\"" \
+    'VALUE "ProductName", "Tarnwick"' \
+    'VALUE "FileDescription", "Tarnwick - UI Layout Extractor"' \
+    'VALUE "LegalCopyright", "Copyright (C) 2026 Tarnwick developers. MIT License."' \
+    'longPathAware xmlns=""http://schemas.microsoft.com/SMI/2016/WindowsSettings"">true' \
+    'supportedOS Id=""{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}""' \
+    'requestedExecutionLevel level=""asInvoker""'; do
+  grep -qF -- "$expected" <<<"$resources" || fail "resources lack: $expected"
+done
+x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe | grep -q "Subsystem.*(Windows CUI)" ||
+  fail "Tarnwick.exe is not a console program"
+
+# A second build of the same sources, in another folder, packs to the same bytes.
+again=build/release-check
+rm -rf "$again"
+cmake -S . -B "$again" -G Ninja --toolchain toolchains/x86_64-w64-mingw32.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$again" --target package >/dev/null
+cmp "$zip" "$again/Tarnwick-$version-win64.zip" || fail "two builds gave different zips"
+rm -rf "$again"
+
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target package
+tarball=build/linux/Tarnwick-$version-linux-x86_64.tar.gz
+listing=$(tar tzf "$tarball" | tr '\n' ' ')
+[ "$listing" = "CHANGELOG.md LICENSE tarnwick user-guide.md user-guide.zh-CN.md " ] ||
+  fail "tarball holds: $listing"
+echo "release archives: $zip, $tarball"

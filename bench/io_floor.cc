@@ -1,9 +1,9 @@
 // The I/O floor: the file work of a cache folder scan and nothing else.
-// For every settings file it reads the character file's layout byte and
-// ID, reads the first 204800 bytes of the settings file in one call, and
-// writes an output file of the size the tool writes, as the tool does: a
-// new file beside the target, renamed over it. Sizes and names come from
-// the generator's expected.tsv, read once, so no byte is ever decoded.
+// For every settings file it reads the character file's layout byte and ID
+// in one call, reads the first 204800 bytes of the settings file in one
+// call, and writes an output file of the size the tool writes, as the tool
+// does: a new file beside the target, renamed over it. Sizes and names come
+// from the generator's expected.tsv, read once, so no byte is ever decoded.
 //
 //   tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV
 #include <dirent.h>
@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,15 +61,15 @@ std::unordered_map<std::string, Output> ParseExpected(std::string_view text,
   return outputs;
 }
 
+// One read covers the layout byte and the ID of either layout.
 void ReadCharacterId(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return;
   }
-  unsigned char layout = 0;
-  unsigned char id[8];
-  if (pread(fd, &layout, 1, 0) == 1) {
-    pread(fd, id, sizeof id, layout == 19 ? 37 : 29);
+  unsigned char head[45];
+  if (pread(fd, head, sizeof head, 0) < 0) {
+    std::perror(path.c_str());
   }
   close(fd);
 }
@@ -104,7 +105,14 @@ int main(int argc, char** argv) {
     std::fputs("usage: tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV\n", stderr);
     return 2;
   }
-  const std::string cache = std::string(argv[1]) + "/";
+  // Absolute, since the output folder becomes the working directory.
+  char* cache_folder = realpath(argv[1], nullptr);
+  if (cache_folder == nullptr) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  const std::string cache = std::string(cache_folder) + "/";
+  std::free(cache_folder);
   std::string expected_text;
   if (!ReadWholeFile(argv[3], expected_text)) {
     std::perror(argv[3]);
@@ -114,7 +122,7 @@ int main(int argc, char** argv) {
   const auto outputs = ParseExpected(expected_text, largest);
   const auto buffer = std::make_unique<unsigned char[]>(kReadBufferSize);
   const auto output_bytes = std::make_unique<unsigned char[]>(largest);
-  DIR* folder = opendir(argv[1]);
+  DIR* folder = opendir(cache.c_str());
   if (folder == nullptr || chdir(argv[2]) != 0) {
     std::perror("folders");
     return 1;

@@ -1,5 +1,6 @@
 #include "convert/convert.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -15,10 +16,10 @@ constexpr std::int64_t kShortLayoutIdOffset = 29;
 constexpr std::int64_t kLongLayoutIdOffset = 37;
 constexpr std::size_t kCharacterIdSize = 8;
 
-std::int64_t FromBigEndian(const unsigned char (&bytes)[kCharacterIdSize]) {
+std::int64_t FromBigEndian(const unsigned char* bytes) {
   std::uint64_t value = 0;
-  for (unsigned char byte : bytes) {
-    value = (value << 8) | byte;
+  for (std::size_t k = 0; k < kCharacterIdSize; ++k) {
+    value = (value << 8) | bytes[k];
   }
   return static_cast<std::int64_t>(value);
 }
@@ -30,36 +31,50 @@ ConversionResult ReadCharacterId(const NativeString& character_path,
     return kCannotOpenCharacterFile;
   }
   const std::int64_t size = file.Size();
-  unsigned char layout = 0;
-  if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize) ||
-      file.ReadAt(0, &layout, 1) != 1) {
+  if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize)) {
     return kCharacterFileTooShort;
   }
+  // One read covers the layout byte and the ID of either layout.
+  unsigned char head[kLongLayoutIdOffset + kCharacterIdSize] = {};
+  const std::size_t got =
+      file.ReadAt(0, head, std::min(sizeof head, static_cast<std::size_t>(size)));
   const std::int64_t offset =
-      layout == kLongLayoutMarker ? kLongLayoutIdOffset : kShortLayoutIdOffset;
-  unsigned char bytes[kCharacterIdSize];
+      head[0] == kLongLayoutMarker ? kLongLayoutIdOffset : kShortLayoutIdOffset;
+  const auto end = static_cast<std::size_t>(offset) + kCharacterIdSize;
   // The game may be rewriting the file: what was not read is never used.
-  if (size < offset + static_cast<std::int64_t>(kCharacterIdSize) ||
-      file.ReadAt(offset, bytes, kCharacterIdSize) != kCharacterIdSize) {
+  if (size < static_cast<std::int64_t>(end) || got < end) {
     return kCharacterFileTooShort;
   }
-  character_id = FromBigEndian(bytes);
+  character_id = FromBigEndian(head + offset);
   return character_id > kMaxCharacterId ? kCharacterIdOutOfRange : kConverted;
 }
 
-struct SettingsBytes {
-  std::unique_ptr<unsigned char[]> data;
-  std::size_t size = 0;
+// The output of a block of n bytes takes at most 2 + 2n bytes.
+constexpr std::size_t kOutputCapacity = 2 + 2 * kReadBufferSize;
+
+// One allocation per call holds the settings bytes and, behind them, the
+// output file's bytes. Its size never changes, so the allocator hands the
+// same memory to every call and a long scan's memory stays flat.
+struct PairBuffer {
+  std::unique_ptr<unsigned char[]> memory;
+  std::size_t settings_size = 0;
 };
 
-bool ReadSettingsFile(const NativeString& settings_path,
-                      SettingsBytes& settings) {
+unsigned char* SettingsBytes(PairBuffer& buffer) { return buffer.memory.get(); }
+unsigned char* OutputBytes(PairBuffer& buffer) { return buffer.memory.get() + kReadBufferSize; }
+
+bool ReadSettingsFile(const NativeString& settings_path, PairBuffer& buffer) {
   InputFile file;
   if (!file.Open(settings_path)) {
     return false;
   }
-  settings.data.reset(new unsigned char[kReadBufferSize]);
-  settings.size = file.ReadAt(0, settings.data.get(), kReadBufferSize);
+  buffer.memory.reset(new unsigned char[kReadBufferSize + kOutputCapacity]);
+  // Asking for no more than the file holds lets one read call do.
+  const std::int64_t size = file.Size();
+  const std::size_t wanted = size >= 0 && static_cast<std::uint64_t>(size) < kReadBufferSize
+                                 ? static_cast<std::size_t>(size)
+                                 : kReadBufferSize;
+  buffer.settings_size = file.ReadAt(0, SettingsBytes(buffer), wanted);
   return true;
 }
 
@@ -69,16 +84,16 @@ const std::vector<std::int32_t>& UiTagPattern() {
 }
 
 // The output file: the byte-order mark, then the block's UTF-16LE code units.
+// `output` must hold 2 + 2 * size bytes; its size is set on kConverted.
 ConversionResult EncodeUiBlock(const unsigned char* block, std::size_t size,
-                               std::vector<unsigned char>& output) {
-  output.resize(2 + 2 * size);
+                               unsigned char* output, std::size_t& output_size) {
   output[0] = 0xFF;
   output[1] = 0xFE;
-  const std::size_t written = DecodeUtf8ToUtf16Le(block, size, output.data() + 2);
+  const std::size_t written = DecodeUtf8ToUtf16Le(block, size, output + 2);
   if (written == kMalformedUtf8) {
     return kUiBlockNotUtf8;
   }
-  output.resize(2 + written);
+  output_size = 2 + written;
   return kConverted;
 }
 
@@ -103,31 +118,31 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
   if (id_result != kConverted) {
     return id_result;
   }
-  SettingsBytes settings;
-  if (!ReadSettingsFile(settings_path, settings)) {
+  PairBuffer buffer;
+  if (!ReadSettingsFile(settings_path, buffer)) {
     return kCannotOpenSettingsFile;
   }
-  const std::int32_t start =
-      FindPattern(settings.data.get(), settings.size, UiTagPattern(), 0);
+  const unsigned char* settings = SettingsBytes(buffer);
+  const std::int32_t start = FindPattern(settings, buffer.settings_size, UiTagPattern(), 0);
   if (start < 0) {
     return kUiBlockNotFound;
   }
-  const unsigned char* block = settings.data.get() + start;
-  const std::size_t available = settings.size - static_cast<std::size_t>(start);
+  const unsigned char* block = settings + start;
+  const std::size_t available = buffer.settings_size - static_cast<std::size_t>(start);
   const void* nul = std::memchr(block, 0, available);
   const std::size_t block_size =
       nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - block)
           : available;
 
   // Decoding comes first, so a damaged block never touches an earlier output.
-  std::vector<unsigned char> output;
-  const ConversionResult encoded = EncodeUiBlock(block, block_size, output);
+  std::size_t output_size = 0;
+  const ConversionResult encoded =
+      EncodeUiBlock(block, block_size, OutputBytes(buffer), output_size);
   if (encoded != kConverted) {
     return encoded;
   }
   output_name = OutputNameFor(character_id);
-  if (!ReplaceFileContents(OutputPathFor(output_name), output.data(),
-                           output.size())) {
+  if (!ReplaceFileContents(OutputPathFor(output_name), OutputBytes(buffer), output_size)) {
     return kCannotCreateOutputFile;
   }
   return kConverted;

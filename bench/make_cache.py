@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Makes a synthetic cache folder of settings/character file pairs.
+
+  make_cache.py FOLDER --pairs N [--block-kib K]
+
+FOLDER gets home/Documents/Quellmoor/cache/ with N pairs, and expected.tsv
+with one line per pair: settings file name, output file name, output size
+and the SHA-256 of the output the tool must write. Settings files hold
+binary bytes around a layout XML block (nested elements, attributes,
+numbers, some CJK text) of about K KiB; every tenth file runs past the
+204800-byte read bound. Character files come in both layouts.
+"""
+import argparse
+import hashlib
+import random
+from pathlib import Path
+
+READ_BUFFER_SIZE = 204800
+LONG_LAYOUT = 19
+FIRST_ID = 4503599627370496  # 0x0010000000000000
+BLOCK_VARIANTS = 8
+
+WINDOWS = ["MainBar", "ChatFrame", "Minimap", "TargetFrame", "PartyFrame", "BagSlots"]
+LABELS = ["火球术", "治疗之光", "背包", "任务日志", "队伍", "设置", "商店", "冰霜新星"]
+NOTES = ["Meet at the south gate at eight. ", "集合地点在主城南门。", "Need before greed. "]
+
+
+def layout_block(rng, size):
+    """A ui block of about `size` bytes, from "<ui>" to "</ui>"."""
+    parts = ["<ui>\n"]
+    length = len(parts[0])
+    while length < size:
+        window = [f"  <window name=\"{rng.choice(WINDOWS)}\" x=\"{rng.randrange(1920)}\" "
+                  f"y=\"{rng.randrange(1080)}\" scale=\"0.{rng.randrange(50, 100)}\">\n"]
+        for index in range(rng.randrange(2, 12)):
+            label = f" label=\"{rng.choice(LABELS)}\"" if rng.randrange(6) == 0 else ""
+            window.append(f"    <slot index=\"{index}\" action=\"skill:{rng.randrange(1000, 9999)}\""
+                          f" hotkey=\"{rng.randrange(12)}\"{label}/>\n")
+        if rng.randrange(3) == 0:
+            window.append("    <note>" + "".join(rng.choice(NOTES) for _ in range(4)) + "</note>\n")
+        window.append("  </window>\n")
+        text = "".join(window)
+        parts.append(text)
+        length += len(text.encode())
+    parts.append("</ui>")
+    return "".join(parts).encode()
+
+
+def binary_bytes(rng, size):
+    """Bytes that look like the game's binary settings and never hold "<ui>"."""
+    return bytes(rng.randrange(256) for _ in range(size)).replace(b"<ui>", b"<uj>")
+
+
+def settings_file(rng, block, past_bound):
+    prefix = binary_bytes(rng, rng.randrange(64, 2048))
+    if not past_bound:
+        return prefix + block + b"\0" + binary_bytes(rng, rng.randrange(16, 512))
+    # The block runs past the read bound: the tool keeps what lies within it,
+    # which must end on a whole character.
+    text = (prefix + block * (READ_BUFFER_SIZE // len(block) + 1))
+    cut = READ_BUFFER_SIZE
+    while text[cut] & 0xC0 == 0x80:
+        cut -= 1
+    return text[:cut] + b" " * (READ_BUFFER_SIZE - cut) + text[cut:cut + 4096]
+
+
+def character_file(character_id, long_layout):
+    offset = 37 if long_layout else 29
+    data = bytearray(b"\x5a" * (offset + 8 + 19))
+    data[0] = LONG_LAYOUT if long_layout else 2
+    data[offset:offset + 8] = character_id.to_bytes(8, "big", signed=True)
+    return bytes(data)
+
+
+def expected_output(settings):
+    data = settings[:READ_BUFFER_SIZE]
+    start = data.find(b"<ui>")
+    end = data.find(b"\0", start)
+    block = data[start:] if end < 0 else data[start:end]
+    return b"\xff\xfe" + block.decode("utf-8").encode("utf-16-le")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("folder", type=Path)
+    parser.add_argument("--pairs", type=int, required=True)
+    parser.add_argument("--block-kib", type=int, default=150)
+    args = parser.parse_args()
+
+    rng = random.Random(args.pairs)
+    blocks = [layout_block(rng, args.block_kib * 1024 * rng.randrange(80, 121) // 100)
+              for _ in range(BLOCK_VARIANTS)]
+    cache = args.folder / "home" / "Documents" / "Quellmoor" / "cache"
+    cache.mkdir(parents=True, exist_ok=True)
+    lines = []
+    for pair in range(args.pairs):
+        name = f"Char{pair:05d}@Server{pair % 7}"
+        character_id = FIRST_ID + pair
+        settings = settings_file(rng, blocks[pair % BLOCK_VARIANTS], pair % 10 == 9)
+        (cache / f"{name}_sc.tmp").write_bytes(settings)
+        (cache / f"{name}.tmp").write_bytes(character_file(character_id, pair % 2 == 1))
+        output = expected_output(settings)
+        lines.append(f"{name}_sc.tmp\tui.{character_id}.xml\t{len(output)}\t"
+                     f"{hashlib.sha256(output).hexdigest()}\n")
+    (args.folder / "expected.tsv").write_text("".join(lines))
+
+
+if __name__ == "__main__":
+    main()

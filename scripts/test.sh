@@ -8,6 +8,7 @@ scripts/install-deps.sh
 steps=(
   scripts/test-linux.sh
   scripts/test-release.sh
+  scripts/test-bench.sh
 )
 
 passed=0

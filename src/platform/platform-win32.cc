@@ -1,0 +1,208 @@
+#include <windows.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
+// The Platform method of that name is ours, not the Win32 macro.
+#undef WriteConsole
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr UINT kConsoleCodePage = 936;
+
+// The enumeration pattern ignores letter case; the 8.3 short names it may
+// also match are filtered out by checking the long name again.
+bool EndsWithSettingsMarker(std::wstring_view name) {
+  constexpr std::wstring_view kMarker = L"_sc.tmp";
+  if (name.size() < kMarker.size()) {
+    return false;
+  }
+  const std::wstring_view tail = name.substr(name.size() - kMarker.size());
+  for (std::size_t k = 0; k < kMarker.size(); ++k) {
+    wchar_t c = tail[k];
+    if (c >= L'A' && c <= L'Z') {
+      c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    if (c != kMarker[k]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Code page 936 holds no character beyond the basic plane; each such
+// character becomes a single '?', as any other one the code page lacks.
+std::wstring WithoutSurrogatePairs(const std::wstring& text) {
+  std::wstring result;
+  result.reserve(text.size());
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const wchar_t c = text[k];
+    const bool high = c >= 0xD800 && c <= 0xDBFF;
+    if (high && k + 1 < text.size() && text[k + 1] >= 0xDC00 && text[k + 1] <= 0xDFFF) {
+      result += L'?';
+      ++k;
+      continue;
+    }
+    result += c;
+  }
+  return result;
+}
+
+// Text for a redirected standard output: code page 936, '?' for whatever the
+// code page cannot hold, so that one odd file name loses no later line.
+std::string InConsoleCodePage(const std::wstring& text) {
+  const std::wstring representable = WithoutSurrogatePairs(text);
+  if (representable.empty()) {
+    return {};
+  }
+  const int length = static_cast<int>(representable.size());
+  const int size = WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS,
+                                       representable.data(), length, nullptr, 0,
+                                       "?", nullptr);
+  if (size <= 0) {
+    return std::string(representable.size(), '?');
+  }
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS, representable.data(),
+                      length, bytes.data(), size, "?", nullptr);
+  return bytes;
+}
+
+class Win32Platform : public Platform {
+ public:
+  void SetUpConsole() override {
+    SetConsoleOutputCP(kConsoleCodePage);
+    DetectConsole();
+  }
+
+  void WriteConsole(const NativeString& text) override {
+    DetectConsole();
+    if (console_ != nullptr) {
+      // The console takes the wide text as it is, in any code page.
+      std::size_t done = 0;
+      while (done < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
+        DWORD written = 0;
+        if (!::WriteConsoleW(console_, text.data() + done, chunk, &written, nullptr) ||
+            written == 0) {
+          return;
+        }
+        done += written;
+      }
+      return;
+    }
+    // Standard output stays in text mode: a line end arrives as CR LF.
+    const std::string bytes = InConsoleCodePage(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  bool GetExecutablePath(NativeString& path) override {
+    // Grows until the whole path fits: no path is ever cut short.
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= 0x10000) {
+      const DWORD size = static_cast<DWORD>(buffer.size());
+      const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+      if (length == 0) {
+        return false;
+      }
+      if (length < size) {
+        buffer.resize(length);
+        path = buffer;
+        return true;
+      }
+      buffer.resize(buffer.size() * 2);
+    }
+    return false;
+  }
+
+  bool SetWorkingDirectory(const NativeString& folder) override {
+    // "D:" alone names the drive's remembered folder, not its root, which is
+    // where a program in the root of that drive lives.
+    if (folder.size() == 2 && folder[1] == L':') {
+      return SetCurrentDirectoryW((folder + L"\\").c_str()) != 0;
+    }
+    return SetCurrentDirectoryW(folder.c_str()) != 0;
+  }
+
+  bool GetDocumentsFolder(NativeString& folder) override {
+    // The current location of the personal Documents folder, of any length.
+    PWSTR location = nullptr;
+    const HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &location);
+    if (FAILED(result) || location == nullptr) {
+      CoTaskMemFree(location);
+      return false;
+    }
+    folder = location;
+    CoTaskMemFree(location);
+    while (!folder.empty() && folder.back() == L'\\') {
+      folder.pop_back();
+    }
+    return true;
+  }
+
+  bool PathExists(const NativeString& path) override {
+    // As PathFileExistsW does, but without its MAX_PATH limit; an empty drive
+    // must not bring up a system dialog.
+    DWORD previous_mode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
+    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    SetThreadErrorMode(previous_mode, nullptr);
+    return exists;
+  }
+
+  bool FindSettingsFiles(const NativeString& folder,
+                         std::vector<CacheEntry>& entries) override {
+    const std::wstring pattern = folder + L"*_sc.tmp";
+    WIN32_FIND_DATAW found;
+    // The basic level leaves out the 8.3 short names.
+    HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    do {
+      if (EndsWithSettingsMarker(found.cFileName)) {
+        entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return !entries.empty();
+  }
+
+  void Pause() override {
+    // The command interpreter's own prompt and key wait.
+    std::fflush(stdout);
+    _wsystem(L"pause");
+  }
+
+ private:
+  void DetectConsole() {
+    if (console_detected_) {
+      return;
+    }
+    console_detected_ = true;
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
+      console_ = output;
+    }
+  }
+
+  bool console_detected_ = false;
+  HANDLE console_ = nullptr;  ///< Standard output when it is a console.
+};
+
+}  // namespace
+
+Platform& SystemPlatform() {
+  static Win32Platform platform;
+  return platform;
+}

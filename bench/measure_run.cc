@@ -1,11 +1,12 @@
-// Runs a command and writes its wall time and peak resident memory to a
-// file. A small launcher is needed for the memory figure: a child's peak
+// Runs a command and writes its wall time, processor time and peak resident
+// memory to a file. A small launcher is needed for the memory figure: a child's peak
 // counts the memory of the process that started it, which for a Python
 // script that runs the benchmark is larger than the tool itself.
 //
 //   tarnwick_measure_run RESULT_FILE COMMAND [ARGUMENT...]
 //
-// RESULT_FILE gets one line: wall nanoseconds, peak KiB, exit status.
+// RESULT_FILE gets one line: wall nanoseconds, processor (user + system)
+// nanoseconds, peak KiB, exit status.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -48,7 +49,11 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
+  const long long processor = (static_cast<long long>(usage.ru_utime.tv_sec) +
+                               usage.ru_stime.tv_sec) * 1000000000LL +
+                              (static_cast<long long>(usage.ru_utime.tv_usec) +
+                               usage.ru_stime.tv_usec) * 1000LL;
   const int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::fprintf(result, "%lld %ld %d\n", elapsed, usage.ru_maxrss, exit_status);
+  std::fprintf(result, "%lld %lld %ld %d\n", elapsed, processor, usage.ru_maxrss, exit_status);
   return std::fclose(result) == 0 ? 0 : 1;
 }

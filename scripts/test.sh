@@ -7,6 +7,7 @@ scripts/install-deps.sh
 
 steps=(
   scripts/test-linux.sh
+  scripts/test-windows.sh
   scripts/test-release.sh
   scripts/test-bench.sh
 )

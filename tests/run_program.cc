@@ -19,26 +19,34 @@ std::vector<char*> CStrings(const std::vector<std::string>& strings) {
   return pointers;
 }
 
+// In the child: the three standard streams, the folder, then the program.
+[[noreturn]] void Exec(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& environment,
+                       const std::string& working_directory, int in, int out, int err) {
+  std::vector<char*> args = CStrings(argv);
+  std::vector<char*> env = CStrings(environment);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  if (chdir(working_directory.c_str()) != 0) _exit(126);
+  execvpe(args[0], args.data(), env.data());
+  _exit(127);
+}
+
+int ExitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& environment,
                       const std::string& working_directory, const std::string& input) {
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) {
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
     return {};
   }
-  std::vector<char*> args = CStrings(argv);
-  std::vector<char*> env = CStrings(environment);
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    if (chdir(working_directory.c_str()) != 0) _exit(126);
-    execve(args[0], args.data(), env.data());
-    _exit(127);
+    Exec(argv, environment, working_directory, in[0], out[1], err[1]);
   }
   close(in[0]);
   close(out[1]);
@@ -51,10 +59,20 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
   ProgramRun run;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open_streams = 2;
+  int status = 0;
+  bool exited = false;
   while (open_streams > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    const int ready = poll(fds, 2, 100);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
+    }
+    if (ready == 0) {
+      // Wine may start services that inherit the pipes and outlive the
+      // program: once it has ended and nothing is left to read, stop.
+      if (exited) break;
+      exited = waitpid(pid, &status, WNOHANG) == pid;
+      continue;
     }
     for (int k = 0; k < 2; ++k) {
       if (fds[k].fd < 0 || fds[k].revents == 0) continue;
@@ -69,8 +87,53 @@ ProgramRun RunProgram(const std::vector<std::string>& argv,
       }
     }
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  for (const pollfd& stream : fds) {
+    if (stream.fd >= 0) close(stream.fd);
+  }
+  if (!exited) {
+    waitpid(pid, &status, 0);
+  }
+  run.exit_code = ExitCodeOf(status);
   return run;
+}
+
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& environment) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+    return;
+  }
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  pid_ = fork();
+  if (pid_ == 0) {
+    Exec(argv, environment, "/", in[0], out[1], null);
+  }
+  close(null);
+  close(in[0]);
+  close(out[1]);
+  input_ = in[1];
+  output_ = out[0];
+}
+
+BackgroundProgram::~BackgroundProgram() { Finish(); }
+
+std::string BackgroundProgram::ReadLine() {
+  std::string line;
+  char c;
+  while (output_ >= 0 && read(output_, &c, 1) == 1 && c != '\n') {
+    if (c != '\r') line += c;
+  }
+  return line;
+}
+
+int BackgroundProgram::Finish() {
+  if (input_ >= 0) close(input_);
+  if (output_ >= 0) close(output_);
+  input_ = output_ = -1;
+  int status = 0;
+  if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_) {
+    pid_ = -1;
+    return ExitCodeOf(status);
+  }
+  return -1;
 }

@@ -178,9 +178,19 @@ class Win32Platform : public Platform {
   }
 
   void Pause() override {
-    // The command interpreter's own prompt and key wait.
+    // The command interpreter's own prompt and key wait. It starts in the
+    // system folder: it cannot run in a working folder too long for it, and
+    // the pause must not be lost then.
     std::fflush(stdout);
+    std::wstring previous(GetCurrentDirectoryW(0, nullptr), L'\0');
+    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
+    wchar_t system_folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+    const bool moved = length > 0 && length < MAX_PATH && SetCurrentDirectoryW(system_folder);
     _wsystem(L"pause");
+    if (moved && !previous.empty()) {
+      SetCurrentDirectoryW(previous.c_str());
+    }
   }
 
  private:

@@ -1,0 +1,69 @@
+#pragma once
+
+// The end-to-end suite runs against the Linux program, or against the
+// Windows program under Wine. This fixture hides the difference: where the
+// files go, how paths look to the program, and which bytes reach the console.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+#include "temp_dir.h"
+
+/// The program under test, from the command line of the test binary.
+struct ProgramUnderTest {
+  std::string program;        ///< The built program.
+  bool under_wine = false;    ///< A Windows program, run by wine.
+  std::string holder;         ///< Windows helper that keeps a file open.
+  std::string wine_documents; ///< The Wine prefix's Documents folder...
+  std::string wine_documents_shown;  ///< ...and its name for the program.
+};
+
+extern ProgramUnderTest g_under_test;
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  /// Runs the program from the caller folder; the arguments are given as
+  /// the program sees them (see Shown). Nothing may reach standard error.
+  ProgramRun Run(const std::vector<std::string>& arguments);
+
+  /// A path as the program sees it: the same on Linux; on Windows with
+  /// backslashes, and an absolute one on drive Z:, which Wine maps to "/".
+  std::string Shown(const std::string& path) const;
+
+  /// The console bytes for UTF-8 `text`: the same on Linux; on Windows in
+  /// code page 936 with CR LF line ends.
+  std::string Console(const std::string& text) const;
+
+  /// The banner and the "Current Dir: " line for the program folder.
+  std::string Header() const;
+
+  /// What the pause leaves on the console when standard input is empty.
+  std::string Pause() const;
+
+  /// The program's file name in its folder.
+  std::string ProgramName() const;
+
+  void AddPair(const std::string& name, const std::string& character, const std::string& settings);
+
+  TempDir dir_;
+  std::string root_;
+  std::string program_folder_;
+  std::string documents_;  ///< Where the files go...
+  std::string cache_;
+  std::string cache_shown_;  ///< ...and how the program names the cache folder.
+  std::vector<std::string> environment_;
+};
+
+/// Skips a test of what only the Linux program has.
+#define SKIP_UNDER_WINE()                                          \
+  if (g_under_test.under_wine) GTEST_SKIP() << "Linux program only"
+
+/// Skips a test of what only the Windows program has.
+#define SKIP_UNLESS_WINE()                                         \
+  if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only"

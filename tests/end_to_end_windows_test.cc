@@ -1,0 +1,112 @@
+// What only the Windows program meets, run under Wine: the console in code
+// page 936, file names it cannot show, files the game client keeps open,
+// and a program in the root of a drive.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "end_to_end_fixture.h"
+#include "fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class WindowsEndToEndTest : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
+  }
+};
+
+TEST_F(WindowsEndToEndTest, NamesOutsideCodePage936ShowAsQuestionMarksAndTheRunGoesOn) {
+  const std::string cjk = "\xE5\xBC\xA0\xE4\xB8\x89@\xE6\x9C\x8D";  // 张三@服
+  const std::string thai = "\xE0\xB8\x81";                         // ก
+  const std::string emoji = "\xF0\x9F\x98\x80";                    // 😀, beyond the basic plane
+  WriteBytes(root_ + "/drop/" + cjk + "_sc.tmp", SettingsFile("<ui>c</ui>"));
+  WriteBytes(cache_ + cjk + ".tmp", CharacterFile(31));
+  WriteBytes(root_ + "/drop/" + thai + "/T@S_sc.tmp", SettingsFile("<ui>t</ui>"));
+  WriteBytes(cache_ + "T@S.tmp", CharacterFile(32));
+  const std::string drop = Shown(root_ + "/drop/");
+  const ProgramRun run =
+      Run({drop + cjk + "_sc.tmp", drop + thai + "\\T@S_sc.tmp", drop + emoji + "_sc.tmp", "last"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output,
+            Console(Header() +
+                    "[SUCCESS] \"" + drop + cjk + "_sc.tmp\" >> \".\\ui.31.xml\".\n"
+                    "[SUCCESS] \"" + drop + "?\\T@S_sc.tmp\" >> \".\\ui.32.xml\".\n"
+                    "[WARNING] Cannot open \"" + cache_shown_ + "?.tmp\", unable to extract character ID.\n"
+                    "[ERROR] \"last\" file name incorrect.\n"
+                    "\nDone! File(s) Processed: 2\n" + Pause()));
+  // The CJK name in code page 936 bytes, whatever the converter above does.
+  EXPECT_NE(run.output.find("\\\xD5\xC5\xC8\xFD@\xB7\xFE_sc.tmp\""), std::string::npos);
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.31.xml"), Utf16Of("<ui>c</ui>"));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.32.xml"), Utf16Of("<ui>t</ui>"));
+}
+
+TEST_F(WindowsEndToEndTest, ASettingsFileTheGameKeepsOpenForWritingIsStillConverted) {
+  AddPair("Held@S", CharacterFile(41), SettingsFile("<ui>held</ui>"));
+  BackgroundProgram holder({"wine", g_under_test.holder, Shown(cache_ + "Held@S_sc.tmp")},
+                           environment_);
+  ASSERT_EQ(holder.ReadLine(), "held");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(holder.Finish(), 0);
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + cache_shown_ +
+                                "Held@S_sc.tmp\" >> \".\\ui.41.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" + Pause()));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.41.xml"), Utf16Of("<ui>held</ui>"));
+}
+
+// Drive T: of the prefix is mapped to a folder of the test, and the program
+// started from a sub-folder of that drive.
+TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
+  const fs::path drive_link = fs::path(std::getenv("WINEPREFIX")) / "dosdevices" / "t:";
+  ASSERT_FALSE(fs::exists(fs::symlink_status(drive_link))) << "drive T: is taken";
+  const std::string drive = root_ + "/drive";
+  fs::create_directories(drive + "/sub");
+  fs::create_symlink(drive, drive_link);
+  fs::copy_file(program_folder_ + "/Tarnwick.exe", drive + "/Tarnwick.exe");
+  WriteBytes(drive + "/sub/R@S_sc.tmp", SettingsFile("<ui>root</ui>"));
+  WriteBytes(cache_ + "R@S.tmp", CharacterFile(51));
+
+  // The first argument exists beside the caller, in T:\sub; once the drive
+  // root is the working folder it is gone.
+  const ProgramRun run = RunProgram({"wine", "T:\\Tarnwick.exe", "R@S_sc.tmp", "T:\\sub\\R@S_sc.tmp"},
+                                    environment_, drive + "/sub");
+  fs::remove(drive_link);
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output,
+            Console("=================================\n"
+                    " Tarnwick - UI Layout Extractor\n"
+                    "=================================\n"
+                    "Current Dir: T:\n\n"
+                    "[ERROR] Cannot open \"R@S_sc.tmp\", unable to extract <ui>.\n"
+                    "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
+                    "\nDone! File(s) Processed: 1\n" + Pause()));
+  EXPECT_EQ(ListFolder(drive), "Tarnwick.exe sub ui.51.xml");
+  EXPECT_EQ(ReadBytes(drive + "/ui.51.xml"), Utf16Of("<ui>root</ui>"));
+}
+
+TEST_F(WindowsEndToEndTest, AProgramFolderBeyondFourHundredCharactersIsUsedWhole) {
+  std::string folder = root_;
+  while (folder.size() < 450) folder += "/a-rather-long-folder-name";
+  fs::create_directories(folder);
+  fs::copy_file(g_under_test.program, folder + "/Tarnwick.exe");
+  AddPair("L@S", CharacterFile(61), SettingsFile("<ui>long</ui>"));
+  const ProgramRun run = RunProgram({"wine", folder + "/Tarnwick.exe"}, environment_, root_ + "/caller");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Console("=================================\n"
+                                " Tarnwick - UI Layout Extractor\n"
+                                "=================================\n"
+                                "Current Dir: " + Shown(folder) + "\n\n"
+                                "[SUCCESS] \"" + cache_shown_ + "L@S_sc.tmp\" >> \".\\ui.61.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" + Pause()));
+  EXPECT_EQ(ReadBytes(folder + "/ui.61.xml"), Utf16Of("<ui>long</ui>"));
+}
+
+}  // namespace

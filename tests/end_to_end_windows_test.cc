@@ -1,6 +1,7 @@
 // What only the Windows program meets, run under Wine: the console in code
-// page 936, file names it cannot show, files the game client keeps open,
-// and a program in the root of a drive.
+// page 936, file names it cannot show, files the game client keeps open, a
+// Documents folder moved elsewhere, a program in the root of a drive or in a
+// very long path.
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,26 @@ TEST_F(WindowsEndToEndTest, ASettingsFileTheGameKeepsOpenForWritingIsStillConver
                                 "Held@S_sc.tmp\" >> \".\\ui.41.xml\".\n"
                                 "\nDone! File(s) Processed: 1\n" + Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.41.xml"), Utf16Of("<ui>held</ui>"));
+}
+
+TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserMovedIt) {
+  const std::string moved = root_ + "/\xE6\x96\x87\xE6\xA1\xA3";  // 文档
+  WriteBytes(moved + "/Quellmoor/cache/M@S_sc.tmp", SettingsFile("<ui>moved</ui>"));
+  WriteBytes(moved + "/Quellmoor/cache/M@S.tmp", CharacterFile(71));
+  const std::string key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  const auto set_documents = [&](const std::string& folder) {
+    return RunProgram({"wine", "reg", "add", key, "/v", "Personal", "/t", "REG_EXPAND_SZ", "/d",
+                       folder, "/f"},
+                      environment_, root_).exit_code;
+  };
+  ASSERT_EQ(set_documents(Shown(moved)), 0);
+  const ProgramRun run = Run({});
+  // Back to Wine's own setting, for the tests that follow.
+  ASSERT_EQ(set_documents("%USERPROFILE%\\Documents"), 0);
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + Shown(moved) +
+                                "\\Quellmoor\\cache\\M@S_sc.tmp\" >> \".\\ui.71.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" + Pause()));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.71.xml"), Utf16Of("<ui>moved</ui>"));
 }
 
 // Drive T: of the prefix is mapped to a folder of the test, and the program

@@ -63,7 +63,3 @@ class EndToEndTest : public ::testing::Test {
 /// Skips a test of what only the Linux program has.
 #define SKIP_UNDER_WINE()                                          \
   if (g_under_test.under_wine) GTEST_SKIP() << "Linux program only"
-
-/// Skips a test of what only the Windows program has.
-#define SKIP_UNLESS_WINE()                                         \
-  if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only"

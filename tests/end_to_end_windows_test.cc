@@ -19,8 +19,8 @@ namespace {
 class WindowsEndToEndTest : public EndToEndTest {
  protected:
   void SetUp() override {
-    EndToEndTest::SetUp();
     if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
+    EndToEndTest::SetUp();
   }
 };
 

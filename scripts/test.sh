@@ -7,6 +7,8 @@ scripts/install-deps.sh
 
 steps=(
   scripts/test-linux.sh
+  scripts/test-sanitizers.sh
+  scripts/test-fuzz.sh
   scripts/test-windows.sh
   scripts/test-release.sh
   scripts/test-bench.sh

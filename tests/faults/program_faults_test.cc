@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,9 @@ TEST_F(FullDiskTest, OnASmallFileSystemTheEarlierLayoutStaysWhole) {
   if (mount("tarnwick-test", mount_point.c_str(), "tmpfs", 0, options.c_str()) != 0) {
     GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   }
+  // Unmounted however the test ends, before its folder is removed.
+  const std::unique_ptr<const char, void (*)(const char*)> unmount(
+      mount_point.c_str(), [](const char* path) { umount2(path, MNT_DETACH); });
   UseFolders(mount_point + "/game", root_ + "/home");
   const std::string filler = program_folder_ + "/filler";
   {
@@ -272,7 +276,6 @@ TEST_F(FullDiskTest, OnASmallFileSystemTheEarlierLayoutStaysWhole) {
   }
   CheckNothingLostWhenTheDiskFills({});
   EXPECT_EQ(ListFolder(program_folder_), "filler tarnwick ui.1.xml ui.2.xml");
-  umount2(mount_point.c_str(), MNT_DETACH);
 }
 
 TEST_F(FullDiskTest, UnderAFileSizeLimitTheEarlierLayoutStaysWhole) {

@@ -67,6 +67,13 @@ class ScanFaultsTest : public InTempDirTest {
     WriteBytes(cache_ + name + "_sc.tmp", SettingsFile("<ui>" + name + "</ui>"));
   }
 
+  std::string Header() {
+    return "=================================\n"
+           " Tarnwick - UI Layout Extractor\n"
+           "=================================\n"
+           "Current Dir: " + root_ + "/game\n\n";
+  }
+
   std::string root_;
   std::string cache_;
   ChangingCachePlatform platform_;
@@ -87,10 +94,7 @@ TEST_F(ScanFaultsTest, FilesThatVanishOrBecomeFoldersAreReportedAndTheScanGoesOn
 
   EXPECT_EQ(RunTarnwick({}, platform_), 0);
   EXPECT_EQ(platform_.console_,
-            "=================================\n"
-            " Tarnwick - UI Layout Extractor\n"
-            "=================================\n"
-            "Current Dir: " + root_ + "/game\n\n"
+            Header() +
             "[SUCCESS] \"" + cache_ + "A@S_sc.tmp\" >> \".\\ui.1.xml\".\n"
             "[ERROR] Cannot open \"" + cache_ + "B@S_sc.tmp\", unable to extract <ui>.\n"
             "[WARNING] Cannot open \"" + cache_ + "C@S.tmp\", unable to extract character ID.\n"
@@ -109,10 +113,7 @@ TEST_F(ScanFaultsTest, ACacheFolderThatVanishesAfterTheListingLosesNothingElse) 
 
   EXPECT_EQ(RunTarnwick({}, platform_), 0);
   EXPECT_EQ(platform_.console_,
-            "=================================\n"
-            " Tarnwick - UI Layout Extractor\n"
-            "=================================\n"
-            "Current Dir: " + root_ + "/game\n\n"
+            Header() +
             "[WARNING] Cannot open \"" + cache_ + "A@S.tmp\", unable to extract character ID.\n"
             "[WARNING] Cannot open \"" + cache_ + "B@S.tmp\", unable to extract character ID.\n"
             "\nDone! File(s) Processed: 0\n");

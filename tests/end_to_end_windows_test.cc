@@ -62,6 +62,21 @@ TEST_F(WindowsEndToEndTest, ASettingsFileTheGameKeepsOpenForWritingIsStillConver
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.41.xml"), Utf16Of("<ui>held</ui>"));
 }
 
+TEST_F(WindowsEndToEndTest, AnOutputFileAnotherProgramKeepsOpenIsLeftAsItWas) {
+  AddPair("Out@S", CharacterFile(42), SettingsFile("<ui>new</ui>"));
+  WriteBytes(program_folder_ + "/ui.42.xml", "an earlier layout");
+  BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.42.xml")},
+                           environment_);
+  ASSERT_EQ(holder.ReadLine(), "held");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(holder.Finish(), 0);
+  EXPECT_EQ(run.output, Console(Header() + "[ERROR] Failed to create ui.####.xml for \"" +
+                                cache_shown_ + "Out@S_sc.tmp\".\n"
+                                "\nDone! File(s) Processed: 0\n" + Pause()));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.42.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.42.xml");
+}
+
 TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserMovedIt) {
   const std::string moved = root_ + "/\xE6\x96\x87\xE6\xA1\xA3";  // 文档
   WriteBytes(moved + "/Quellmoor/cache/M@S_sc.tmp", SettingsFile("<ui>moved</ui>"));

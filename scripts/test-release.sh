@@ -28,8 +28,8 @@ for expected in \
     'requestedExecutionLevel level=""asInvoker""'; do
   grep -qF -- "$expected" <<<"$resources" || fail "resources lack: $expected"
 done
-x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe | grep -q "Subsystem.*(Windows CUI)" ||
-  fail "Tarnwick.exe is not a console program"
+headers=$(x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe)
+grep -q "Subsystem.*(Windows CUI)" <<<"$headers" || fail "Tarnwick.exe is not a console program"
 
 # A second build of the same sources, in another folder, packs to the same bytes.
 again=build/release-check

@@ -31,6 +31,23 @@ done
 headers=$(x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe)
 grep -q "Subsystem.*(Windows CUI)" <<<"$headers" || fail "Tarnwick.exe is not a console program"
 
+# Unpacked into an empty folder, the zip's program converts the sample cache
+# folder under Wine, as a player would run it.
+source scripts/wine-prefix.sh
+unpacked="$wine_work/unpacked"
+mkdir -p "$unpacked"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$unpacked"
+documents=$(wine_documents) || fail "no Documents folder in the Wine prefix"
+mkdir -p "$documents/Quellmoor"
+cp -r samples/cache "$documents/Quellmoor/cache"
+console=$(cd "$unpacked" && wine Tarnwick.exe </dev/null | tr -d '\r') || fail "Tarnwick.exe failed"
+grep -qF "Done! File(s) Processed: 2" <<<"$console" || fail "sample run printed: $console"
+for id in 4503599627370497 4503599627371000; do
+  [ -f "$unpacked/ui.$id.xml" ] || fail "sample run wrote no ui.$id.xml"
+done
+sample_output=$(LC_ALL=C.UTF-8 iconv -f UTF-16 -t UTF-8 "$unpacked/ui.4503599627371000.xml")
+grep -qF '<window id="小地图"' <<<"$sample_output" || fail "ui.4503599627371000.xml holds: $sample_output"
+
 # A second build of the same sources, in another folder, packs to the same bytes.
 again=build/release-check
 rm -rf "$again"

@@ -22,29 +22,7 @@ for dll in $imports; do
   esac
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-wine.XXXXXX")
-export WINEPREFIX="$work/prefix"
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A HOME of its own: Wine links the prefix's Documents folder to it, and the
-# tests fill that folder. No display, no debug output, no Mono or Gecko.
-export HOME="$work/home" WINEDEBUG=-all DISPLAY= LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
-unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOCUMENTS_DIR WAYLAND_DISPLAY
-mkdir -p "$HOME"
-# Wine's services outlive the programs they start with; they must not hold
-# on to this script's output.
-if ! wineboot -i >"$work/wineboot.log" 2>&1 </dev/null; then
-  cat "$work/wineboot.log" >&2
-  exit 1
-fi
-# One server for every run that follows, started once the first has ended.
-wineserver -w
-wineserver -p >/dev/null 2>&1 </dev/null
+source scripts/wine-prefix.sh
 
 wine build/windows/tests/tarnwick_unit_tests.exe </dev/null
 build/linux/tests/tarnwick_end_to_end_tests \

@@ -1,0 +1,37 @@
+# Sourced by the test steps that run Windows programs: makes a temporary Wine
+# prefix with a HOME of its own, starts one wineserver for the runs that
+# follow, and removes it all when the calling script exits.
+
+wine_work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-wine.XXXXXX")
+export WINEPREFIX="$wine_work/prefix"
+cleanup_wine_prefix() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$wine_work"
+}
+trap cleanup_wine_prefix EXIT
+
+# Wine links the prefix's Documents folder to HOME's, and the tests fill that
+# folder. No display, no debug output, no Mono or Gecko.
+export HOME="$wine_work/home" WINEDEBUG=-all DISPLAY= LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOCUMENTS_DIR WAYLAND_DISPLAY
+mkdir -p "$HOME"
+# Wine's services outlive the programs they start with; they must not hold
+# on to the calling script's output.
+if ! wineboot -i >"$wine_work/wineboot.log" 2>&1 </dev/null; then
+  cat "$wine_work/wineboot.log" >&2
+  exit 1
+fi
+# One server for every run that follows, started once the first has ended.
+wineserver -w
+wineserver -p >/dev/null 2>&1 </dev/null
+
+# The Windows user's Documents folder, as a Linux path.
+wine_documents() {
+  local folder
+  for folder in "$WINEPREFIX"/drive_c/users/*/Documents; do
+    case "$folder" in */Public/*) continue ;; esac
+    [ -d "$folder" ] && { echo "$folder"; return 0; }
+  done
+  return 1
+}

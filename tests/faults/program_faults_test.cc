@@ -4,6 +4,7 @@
 // the console, and that no earlier layout is lost or damaged.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -324,8 +325,10 @@ MeasuredRun RunMeasured(const std::vector<std::string>& argv,
   MeasuredRun run;
   char buffer[65536];
   ssize_t got = 0;
+  // A minute without output ends the wait too, should the prompt change.
+  pollfd output{out[0], POLLIN, 0};
   while (!run.output.ends_with(kPause.substr(0, kPause.size() - 1)) &&
-         (got = read(out[0], buffer, sizeof buffer)) > 0) {
+         poll(&output, 1, 60000) > 0 && (got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<std::size_t>(got));
   }
   run.peak_kib = PeakKibOf(pid);

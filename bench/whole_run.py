@@ -43,6 +43,8 @@ def parse_args():
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/bench/bench/tarnwick_measure_run")
     parser.add_argument("--python", default=default_python())
+    parser.add_argument("--no-targets", action="store_true",
+                        help="leave out the targets, e.g. for a run on a tiny input")
     return parser.parse_args()
 
 
@@ -148,7 +150,8 @@ def main():
                   f"  {processor[program] / processor['floor']:11.3f}  {peak:>6} KiB",
                   flush=True)
         results[pairs] = (medians, {p: max(r.peak_kib for r in runs[p]) for p in runs})
-    report_targets(results)
+    if not args.no_targets:
+        report_targets(results)
 
 
 def report_targets(results):

@@ -19,4 +19,4 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 bench/whole_run.py --pairs 10 --rounds 1 --block-kib 4 --work "$work"
+python3 bench/whole_run.py --pairs 10 --rounds 1 --block-kib 4 --work "$work" --no-targets

@@ -78,31 +78,35 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
   }
 }
 
-// False when the cache folder cannot be enumerated at all.
-bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
-                     Platform& platform, unsigned& processed_count) {
-  std::vector<CacheEntry> entries;
-  if (!cache_folder || !platform.FindSettingsFiles(*cache_folder, entries)) {
-    platform.WriteConsole(NoSettingsFilesText(cache_folder.value_or(NativeString())));
-    return false;
+void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry,
+                       Platform& platform, unsigned& processed_count) {
+  if (entry.is_directory) {
+    return;
+  }
+  const NativeString settings_path = cache_folder + entry.name;
+  const std::optional<NativeString> character_path = PairedCharacterName(settings_path);
+  if (!character_path) {
+    platform.WriteConsole(FileNameIncorrectText(settings_path));
+    return;
   }
   PlatformConsole console(platform);
-  for (const CacheEntry& entry : entries) {
-    if (entry.is_directory) {
-      continue;
-    }
-    const NativeString settings_path = *cache_folder + entry.name;
-    const std::optional<NativeString> character_path =
-        PairedCharacterName(settings_path);
-    if (!character_path) {
-      platform.WriteConsole(FileNameIncorrectText(settings_path));
-      continue;
-    }
-    NativeString output_name;
-    ProcessFilePair(*character_path, settings_path, output_name, console,
-                    processed_count);
+  NativeString output_name;
+  ProcessFilePair(*character_path, settings_path, output_name, console, processed_count);
+}
+
+// False when the cache folder cannot be enumerated at all. Each entry is
+// converted as it is delivered, so a large cache folder is never held whole.
+bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
+                     Platform& platform, unsigned& processed_count) {
+  const bool started =
+      cache_folder &&
+      platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
+        ConvertCacheEntry(*cache_folder, entry, platform, processed_count);
+      });
+  if (!started) {
+    platform.WriteConsole(NoSettingsFilesText(cache_folder.value_or(NativeString())));
   }
-  return true;
+  return started;
 }
 
 }  // namespace

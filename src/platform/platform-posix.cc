@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -30,6 +32,49 @@ bool EndsWithSettingsMarker(std::string_view name) {
                       };
                       return lower(a) == lower(b);
                     });
+}
+
+// As the listing sees it, like the attribute word of a Windows enumeration.
+bool IsDirectoryEntry(const std::string& folder, const dirent& entry) {
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) {
+    return entry.d_type == DT_DIR;
+  }
+  struct stat info;
+  const std::string path = folder + entry.d_name;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The matching entries of `folder`, back to back in `names`, each as a 'd'
+// (folder) or 'f', its name and a NUL, and where each starts. A first pass
+// sizes both exactly, so a huge cache folder costs little more than its names.
+// False when the folder cannot be read or nothing matches.
+bool ListSettingsFiles(const std::string& folder, std::string& names,
+                       std::vector<std::uint32_t>& starts) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) {
+    return false;
+  }
+  std::size_t count = 0;
+  std::size_t bytes = 0;
+  while (const dirent* entry = readdir(directory)) {
+    if (EndsWithSettingsMarker(entry->d_name)) {
+      ++count;
+      bytes += std::strlen(entry->d_name) + 2;
+    }
+  }
+  starts.reserve(count);
+  names.reserve(bytes);
+  rewinddir(directory);
+  while (const dirent* entry = readdir(directory)) {
+    if (EndsWithSettingsMarker(entry->d_name)) {
+      starts.push_back(static_cast<std::uint32_t>(names.size()));
+      names.push_back(IsDirectoryEntry(folder, *entry) ? 'd' : 'f');
+      names.append(entry->d_name);
+      names.push_back('\0');
+    }
+  }
+  closedir(directory);
+  return !starts.empty();
 }
 
 void WaitForKey() {
@@ -112,27 +157,24 @@ class PosixPlatform : public Platform {
     return stat(path.c_str(), &info) == 0;
   }
 
-  bool FindSettingsFiles(const NativeString& folder,
-                         std::vector<CacheEntry>& entries) override {
-    DIR* directory = opendir(folder.c_str());
-    if (directory == nullptr) {
+  bool ForEachSettingsFile(const NativeString& folder,
+                           const std::function<void(const CacheEntry&)>& visit) override {
+    std::string names;
+    std::vector<std::uint32_t> starts;
+    if (!ListSettingsFiles(folder, names, starts)) {
       return false;
     }
-    while (const dirent* entry = readdir(directory)) {
-      const std::string_view name = entry->d_name;
-      if (!EndsWithSettingsMarker(name)) {
-        continue;
-      }
-      struct stat info;
-      const std::string path = folder + std::string(name);
-      const bool is_directory = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-      entries.push_back({std::string(name), is_directory});
-    }
-    closedir(directory);
     // Sorted by name, so that every run reports in the same order.
-    std::sort(entries.begin(), entries.end(),
-              [](const CacheEntry& a, const CacheEntry& b) { return a.name < b.name; });
-    return !entries.empty();
+    std::sort(starts.begin(), starts.end(), [&names](std::uint32_t a, std::uint32_t b) {
+      return std::strcmp(names.c_str() + a + 1, names.c_str() + b + 1) < 0;
+    });
+    CacheEntry entry;
+    for (std::uint32_t start : starts) {
+      entry.is_directory = names[start] == 'd';
+      entry.name = names.c_str() + start + 1;
+      visit(entry);
+    }
+    return true;
   }
 
   void Pause() override {

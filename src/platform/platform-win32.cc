@@ -158,8 +158,8 @@ class Win32Platform : public Platform {
     return exists;
   }
 
-  bool FindSettingsFiles(const NativeString& folder,
-                         std::vector<CacheEntry>& entries) override {
+  bool ForEachSettingsFile(const NativeString& folder,
+                           const std::function<void(const CacheEntry&)>& visit) override {
     const std::wstring pattern = folder + L"*_sc.tmp";
     WIN32_FIND_DATAW found;
     // The basic level leaves out the 8.3 short names.
@@ -168,13 +168,16 @@ class Win32Platform : public Platform {
     if (search == INVALID_HANDLE_VALUE) {
       return false;
     }
+    CacheEntry entry;
     do {
       if (EndsWithSettingsMarker(found.cFileName)) {
-        entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        entry.name = found.cFileName;
+        entry.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        visit(entry);
       }
     } while (FindNextFileW(search, &found));
     FindClose(search);
-    return !entries.empty();
+    return true;
   }
 
   void Pause() override {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "convert/native_text.h"
 
@@ -36,11 +36,13 @@ class Platform {
   /// True when a file or a folder exists at `path`.
   virtual bool PathExists(const NativeString& path) = 0;
 
-  /// The entries of `folder` (which ends in a separator) whose names end in
-  /// "_sc.tmp", letter case ignored, in delivery order. False when the
-  /// enumeration cannot start: no such folder, no access, or no match.
-  virtual bool FindSettingsFiles(const NativeString& folder,
-                                 std::vector<CacheEntry>& entries) = 0;
+  /// Calls `visit` for each entry of `folder` (which ends in a separator)
+  /// whose name ends in "_sc.tmp", letter case ignored, in delivery order.
+  /// False, before any call, when the enumeration cannot start: no such
+  /// folder, no access, or no match.
+  virtual bool ForEachSettingsFile(
+      const NativeString& folder,
+      const std::function<void(const CacheEntry&)>& visit) = 0;
 
   /// Prompts for a key press and waits for it.
   virtual void Pause() = 0;

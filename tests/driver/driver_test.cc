@@ -38,9 +38,12 @@ class FakePlatform : public Platform {
     existence_tests_.insert(path);
     return fs::exists(fs::path(path));
   }
-  bool FindSettingsFiles(const NativeString& folder, std::vector<CacheEntry>& entries) override {
+  bool ForEachSettingsFile(const NativeString& folder,
+                           const std::function<void(const CacheEntry&)>& visit) override {
     enumerated_folder_ = folder;
-    entries = entries_;
+    for (const CacheEntry& entry : entries_) {
+      visit(entry);
+    }
     return !entries_.empty();
   }
   void Pause() override { console_ += Native("<pause>"); }

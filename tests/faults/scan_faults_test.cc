@@ -37,11 +37,18 @@ class ChangingCachePlatform : public Platform {
   bool PathExists(const NativeString& path) override {
     return SystemPlatform().PathExists(path);
   }
-  bool FindSettingsFiles(const NativeString& folder,
-                         std::vector<CacheEntry>& entries) override {
-    const bool found = SystemPlatform().FindSettingsFiles(folder, entries);
-    after_listing_();
-    return found;
+  // The files change once the folder is listed, before the first entry is
+  // converted.
+  bool ForEachSettingsFile(const NativeString& folder,
+                           const std::function<void(const CacheEntry&)>& visit) override {
+    bool listed = false;
+    return SystemPlatform().ForEachSettingsFile(folder, [&](const CacheEntry& entry) {
+      if (!listed) {
+        listed = true;
+        after_listing_();
+      }
+      visit(entry);
+    });
   }
   void Pause() override {}
 

@@ -20,4 +20,4 @@ for step in "${steps[@]}"; do
   "$step"
   passed=$((passed + 1))
 done
-echo "test steps: $passed passed, 0 failed"
+echo "steps: $passed passed, 0 failed"

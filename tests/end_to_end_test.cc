@@ -143,4 +143,22 @@ TEST_F(EndToEndTest, WithoutHomeTheRunSaysSoAndGoesOn) {
                 "\nDone! File(s) Processed: 0\n" + Pause());
 }
 
+TEST_F(EndToEndTest, OnATerminalAnyKeyEndsThePauseAndTheTerminalIsSetBack) {
+  SKIP_UNDER_WINE();
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui/>"));
+  // A letter, Enter, and Ctrl+C, which must not kill the program mid-way.
+  for (const std::string key : {"q", "\r", "\x03"}) {
+    bool terminal_restored = false;
+    const ProgramRun run = RunProgramOnTerminal(
+        {program_folder_ + "/" + ProgramName()}, environment_, root_ + "/caller",
+        "Press any key to continue . . . ", key, terminal_restored);
+    EXPECT_EQ(run.exit_code, 0) << "key " << int(key[0]);
+    EXPECT_TRUE(terminal_restored) << "key " << int(key[0]);
+    // The terminal turns each line end into CR LF; the key is not echoed.
+    EXPECT_TRUE(run.output.ends_with("\r\nDone! File(s) Processed: 1\r\n"
+                                     "Press any key to continue . . . \r\n"))
+        << run.output;
+  }
+}
+
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -136,4 +138,48 @@ int BackgroundProgram::Finish() {
     return ExitCodeOf(status);
   }
   return -1;
+}
+
+ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& environment,
+                                const std::string& working_directory,
+                                const std::string& prompt, const std::string& key,
+                                bool& terminal_restored) {
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid < 0) {
+    return {};
+  }
+  if (pid == 0) {
+    Exec(argv, environment, working_directory, 0, 1, 2);
+  }
+  ProgramRun run;
+  bool typed = false;
+  for (;;) {
+    pollfd fd = {terminal, POLLIN, 0};
+    // A program that never shows its prompt, or never ends, fails the test
+    // instead of hanging it.
+    if (poll(&fd, 1, 20000) <= 0) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    char buffer[4096];
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;  // EIO once the program has closed its side
+    }
+    run.output.append(buffer, static_cast<std::size_t>(got));
+    if (!typed && run.output.find(prompt) != std::string::npos) {
+      typed = write(terminal, key.data(), key.size()) == static_cast<ssize_t>(key.size());
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exit_code = ExitCodeOf(status);
+  termios settings;
+  constexpr tcflag_t kLineMode = ICANON | ECHO | ISIG;
+  terminal_restored =
+      tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & kLineMode) == kLineMode;
+  close(terminal);
+  return run;
 }

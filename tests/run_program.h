@@ -39,3 +39,13 @@ class BackgroundProgram {
   int input_ = -1;
   int output_ = -1;
 };
+
+/// Runs `argv` as RunProgram does, but on a new terminal of its own, and
+/// types `key` once the program shows `prompt`. `terminal_restored` tells
+/// whether the terminal was back in its usual line mode, with echo and
+/// signals, once the program ended.
+ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& environment,
+                                const std::string& working_directory,
+                                const std::string& prompt, const std::string& key,
+                                bool& terminal_restored);

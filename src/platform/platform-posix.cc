@@ -77,25 +77,30 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   return !starts.empty();
 }
 
-void WaitForKey() {
+void ReadOneByte() {
   char key;
-  if (!isatty(STDIN_FILENO)) {
-    // A pipe or file: one byte, or the end of input, ends the wait.
-    while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-    }
-    return;
+  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
   }
+}
+
+// On a terminal, any single key ends the wait, unechoed, Ctrl+C included, so
+// that the terminal is always set back as it was. Raw mode starts before the
+// prompt shows, so a key pressed at once is not echoed either.
+void PromptAndWaitForKey(const std::string& prompt, Platform& platform) {
   termios saved;
-  if (tcgetattr(STDIN_FILENO, &saved) != 0) {
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+    // A pipe or file: one byte, or the end of input, ends the wait.
+    platform.WriteConsole(prompt);
+    ReadOneByte();
     return;
   }
   termios raw = saved;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-  while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-  }
+  platform.WriteConsole(prompt);
+  ReadOneByte();
   tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
@@ -178,8 +183,7 @@ class PosixPlatform : public Platform {
   }
 
   void Pause() override {
-    WriteConsole("Press any key to continue . . . ");
-    WaitForKey();
+    PromptAndWaitForKey("Press any key to continue . . . ", *this);
     WriteConsole("\n");
   }
 };

@@ -15,24 +15,10 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/settings_pattern.h"
 #include "platform/user_dirs.h"
 
 namespace {
-
-bool EndsWithSettingsMarker(std::string_view name) {
-  constexpr std::string_view kMarker = "_sc.tmp";
-  if (name.size() < kMarker.size()) {
-    return false;
-  }
-  return std::equal(kMarker.begin(), kMarker.end(),
-                    name.end() - static_cast<std::ptrdiff_t>(kMarker.size()),
-                    [](char a, char b) {
-                      const auto lower = [](char c) {
-                        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-                      };
-                      return lower(a) == lower(b);
-                    });
-}
 
 // As the listing sees it, like the attribute word of a Windows enumeration.
 bool IsDirectoryEntry(const std::string& folder, const dirent& entry) {
@@ -57,7 +43,7 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   std::size_t count = 0;
   std::size_t bytes = 0;
   while (const dirent* entry = readdir(directory)) {
-    if (EndsWithSettingsMarker(entry->d_name)) {
+    if (MatchesSettingsPattern(entry->d_name)) {
       ++count;
       bytes += std::strlen(entry->d_name) + 2;
     }
@@ -66,7 +52,7 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   names.reserve(bytes);
   rewinddir(directory);
   while (const dirent* entry = readdir(directory)) {
-    if (EndsWithSettingsMarker(entry->d_name)) {
+    if (MatchesSettingsPattern(entry->d_name)) {
       starts.push_back(static_cast<std::uint32_t>(names.size()));
       names.push_back(IsDirectoryEntry(folder, *entry) ? 'd' : 'f');
       names.append(entry->d_name);

@@ -12,30 +12,11 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/settings_pattern.h"
 
 namespace {
 
 constexpr UINT kConsoleCodePage = 936;
-
-// The enumeration pattern ignores letter case; the 8.3 short names it may
-// also match are filtered out by checking the long name again.
-bool EndsWithSettingsMarker(std::wstring_view name) {
-  constexpr std::wstring_view kMarker = L"_sc.tmp";
-  if (name.size() < kMarker.size()) {
-    return false;
-  }
-  const std::wstring_view tail = name.substr(name.size() - kMarker.size());
-  for (std::size_t k = 0; k < kMarker.size(); ++k) {
-    wchar_t c = tail[k];
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    if (c != kMarker[k]) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Code page 936 holds no character beyond the basic plane; each such
 // character becomes a single '?', as any other one the code page lacks.
@@ -170,7 +151,9 @@ class Win32Platform : public Platform {
     }
     CacheEntry entry;
     do {
-      if (EndsWithSettingsMarker(found.cFileName)) {
+      // The long name is checked again: a match through an 8.3 short name
+      // is no settings file.
+      if (MatchesSettingsPattern(found.cFileName)) {
         entry.name = found.cFileName;
         entry.is_directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         visit(entry);

@@ -65,15 +65,8 @@ bool InputFile::Open(const NativeString& path) {
     return false;
   }
   handle_ = fd;
+  size_ = static_cast<std::int64_t>(info.st_size);
   return true;
-}
-
-std::int64_t InputFile::Size() const {
-  struct stat info;
-  if (handle_ < 0 || fstat(Fd(handle_), &info) != 0) {
-    return -1;
-  }
-  return static_cast<std::int64_t>(info.st_size);
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer,
@@ -95,6 +88,7 @@ void InputFile::Close() {
   if (handle_ >= 0) {
     close(Fd(handle_));
     handle_ = -1;
+    size_ = -1;
   }
 }
 

@@ -65,15 +65,9 @@ bool InputFile::Open(const NativeString& path) {
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
+  size_ = static_cast<std::int64_t>((static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+                                    information.nFileSizeLow);
   return true;
-}
-
-std::int64_t InputFile::Size() const {
-  LARGE_INTEGER size;
-  if (handle_ == -1 || !GetFileSizeEx(Win32Handle(handle_), &size)) {
-    return -1;
-  }
-  return size.QuadPart;
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
@@ -98,6 +92,7 @@ void InputFile::Close() {
   if (handle_ != -1) {
     CloseHandle(Win32Handle(handle_));
     handle_ = -1;
+    size_ = -1;
   }
 }
 

@@ -18,8 +18,8 @@ class InputFile {
   /// a missing file, a folder, a device, a file without read permission.
   bool Open(const NativeString& path);
 
-  /// The size in bytes, or -1 when it cannot be told.
-  std::int64_t Size() const;
+  /// The size in bytes when the file was opened, or -1 when not open.
+  std::int64_t Size() const { return size_; }
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived; fewer only at the end of the file or on a read error.
@@ -29,6 +29,7 @@ class InputFile {
 
  private:
   std::intptr_t handle_ = -1;
+  std::int64_t size_ = -1;  ///< Taken by Open, which looks at the file anyway.
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written

@@ -4,7 +4,7 @@
 
 # Builds of the same commit give the same bytes: no build paths, and no link
 # time in the Windows program's header.
-target_compile_options(tarnwick_warnings INTERFACE
+target_compile_options(tarnwick_build_settings INTERFACE
   -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
   -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
 if(WIN32)

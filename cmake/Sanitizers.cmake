@@ -3,7 +3,7 @@
 # not under test, and instrumenting it would double the build time.
 option(TARNWICK_SANITIZERS "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(TARNWICK_SANITIZERS)
-  target_compile_options(tarnwick_warnings INTERFACE
+  target_compile_options(tarnwick_build_settings INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
-  target_link_options(tarnwick_warnings INTERFACE -fsanitize=address,undefined)
+  target_link_options(tarnwick_build_settings INTERFACE -fsanitize=address,undefined)
 endif()

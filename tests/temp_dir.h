@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// A fresh folder for one test. It is removed afterwards unless the test
 /// failed; then its path is printed so the files can be looked at.

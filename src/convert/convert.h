@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "convert/conversion_result.h"
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// The largest character ID the game hands out; larger ones mean a damaged
 /// or foreign character file.

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// A regular file opened for reading raw bytes. Other programs (the game
 /// client) may keep it open for reading, writing or deleting meanwhile.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "convert/conversion_result.h"
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// Where status lines go: the console in the program, a string in tests.
 class ConsoleSink {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 #include "platform/platform.h"
 
 /// Exit statuses of a run. Per-file outcomes never change them.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 // The run driver's own console texts, line ends included. The per-file
 // status lines live with the conversion (convert/report.h).

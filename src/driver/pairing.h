@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// The character-file name paired with a settings-file name: `name` without
 /// the "_sc" of its first "_sc.tmp" (letter case counts). Nothing when

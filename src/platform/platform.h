@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// One entry of the cache folder as the enumeration delivers it.
 struct CacheEntry {

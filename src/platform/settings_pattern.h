@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "convert/native_text.h"
+#include "base/native_text.h"
 
 /// Whether `name` ends in "_sc.tmp", ASCII letter case ignored: the match
 /// the cache folder enumeration makes, as Windows does for "*_sc.tmp".

@@ -22,6 +22,4 @@ inline NativeString Native(std::string_view ascii) {
 }
 
 /// The value in plain decimal: a leading minus when negative, no grouping.
-inline NativeString NativeDecimal(std::int64_t value) {
-  return Native(std::to_string(value));
-}
+inline NativeString NativeDecimal(std::int64_t value) { return Native(std::to_string(value)); }

@@ -20,15 +20,14 @@ void BM_FindPattern(benchmark::State& state) {
   const std::string& text = TextEndingInUiTag();
   const std::vector<std::int32_t> pattern{'<', 'u', 'i', '>'};
   const auto* found = static_cast<const char*>(memmem(text.data(), text.size(), "<ui>", 4));
-  if (found == nullptr ||
-      FindPattern(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pattern, 0) !=
-          found - text.data()) {
+  if (found == nullptr || FindPattern(reinterpret_cast<const unsigned char*>(text.data()),
+                                      text.size(), pattern, 0) != found - text.data()) {
     state.SkipWithError("FindPattern and memmem disagree");
     return;
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(FindPattern(reinterpret_cast<const unsigned char*>(text.data()),
-                                         text.size(), pattern, 0));
+    benchmark::DoNotOptimize(
+        FindPattern(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pattern, 0));
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }

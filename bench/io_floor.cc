@@ -41,8 +41,7 @@ bool ReadWholeFile(const char* path, std::string& contents) {
 }
 
 // Lines of "settings name, output name, size, digest", tab-separated.
-std::unordered_map<std::string, Output> ParseExpected(std::string_view text,
-                                                      std::size_t& largest) {
+std::unordered_map<std::string, Output> ParseExpected(std::string_view text, std::size_t& largest) {
   std::unordered_map<std::string, Output> outputs;
   while (!text.empty()) {
     const std::size_t end = std::min(text.find('\n'), text.size());

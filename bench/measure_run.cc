@@ -49,10 +49,9 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
-  const long long processor = (static_cast<long long>(usage.ru_utime.tv_sec) +
-                               usage.ru_stime.tv_sec) * 1000000000LL +
-                              (static_cast<long long>(usage.ru_utime.tv_usec) +
-                               usage.ru_stime.tv_usec) * 1000LL;
+  const long long processor =
+      (static_cast<long long>(usage.ru_utime.tv_sec) + usage.ru_stime.tv_sec) * 1000000000LL +
+      (static_cast<long long>(usage.ru_utime.tv_usec) + usage.ru_stime.tv_usec) * 1000LL;
   const int exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::fprintf(result, "%lld %lld %ld %d\n", elapsed, processor, usage.ru_maxrss, exit_status);
   return std::fclose(result) == 0 ? 0 : 1;

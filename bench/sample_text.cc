@@ -14,10 +14,10 @@ struct Sequence {
   }
 };
 
-constexpr std::string_view kWindows[] = {"MainBar", "ChatFrame", "Minimap", "TargetFrame",
-                                         "PartyFrame", "BagSlots", "QuestLog"};
+constexpr std::string_view kWindows[] = {"MainBar",    "ChatFrame", "Minimap", "TargetFrame",
+                                         "PartyFrame", "BagSlots",  "QuestLog"};
 constexpr std::string_view kLabels[] = {"火球术", "治疗之光", "背包", "任务日志",
-                                        "队伍", "设置", "商店", "冰霜新星"};
+                                        "队伍",   "设置",     "商店", "冰霜新星"};
 constexpr std::string_view kNotes[] = {
     "集合地点在主城南门，晚上八点准时出发。", "副本进度：第三个首领已击败，明天继续。",
     "请勿随意拾取装备，按需分配。", "公会仓库的钥匙在会长那里。"};
@@ -26,10 +26,11 @@ constexpr std::string_view kAsciiNotes[] = {
     "Need before greed on all drops.", "The guild bank key is with the leader."};
 
 void AppendSlot(std::string& text, Sequence& sequence, CjkShare cjk) {
-  text += "    <slot index=\"" + std::to_string(sequence.Next(48)) + "\" action=\"skill:" +
-          std::to_string(1000 + sequence.Next(9000)) + "\" hotkey=\"" +
+  text += "    <slot index=\"" + std::to_string(sequence.Next(48)) +
+          "\" action=\"skill:" + std::to_string(1000 + sequence.Next(9000)) + "\" hotkey=\"" +
           std::to_string(sequence.Next(12)) + "\"";
-  const bool labelled = cjk == CjkShare::kHeavy || (cjk == CjkShare::kSome && sequence.Next(6) == 0);
+  const bool labelled =
+      cjk == CjkShare::kHeavy || (cjk == CjkShare::kSome && sequence.Next(6) == 0);
   if (labelled) {
     text += " label=\"";
     text += kLabels[sequence.Next(std::size(kLabels))];

@@ -44,8 +44,7 @@ void WriteFile(const char* path, const std::string& bytes) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> FolderEntries() {
@@ -71,8 +70,7 @@ struct Expected {
 // What the file formats say the conversion of this pair must give.
 Expected Model(const std::string& character, const std::string& settings) {
   Expected expected;
-  const std::size_t offset =
-      !character.empty() && character[0] == '\x13' ? 37 : 29;
+  const std::size_t offset = !character.empty() && character[0] == '\x13' ? 37 : 29;
   if (character.size() < 37 || character.size() < offset + 8) {
     expected.result = kCharacterFileTooShort;
     return expected;
@@ -87,16 +85,15 @@ Expected Model(const std::string& character, const std::string& settings) {
     return expected;
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(settings.data());
-  const std::int64_t start =
-      ReferenceFind(bytes, settings.size(), {'<', 'u', 'i', '>'}, 0);
+  const std::int64_t start = ReferenceFind(bytes, settings.size(), {'<', 'u', 'i', '>'}, 0);
   if (start < 0) {
     expected.result = kUiBlockNotFound;
     return expected;
   }
   const std::size_t read = std::min(settings.size(), kReadBufferSize);
   const std::size_t end = std::min(read, settings.find('\0', static_cast<std::size_t>(start)));
-  const std::optional<std::u32string> code_points = StrictUtf8CodePoints(
-      bytes + start, end - static_cast<std::size_t>(start));
+  const std::optional<std::u32string> code_points =
+      StrictUtf8CodePoints(bytes + start, end - static_cast<std::size_t>(start));
   if (!code_points) {
     expected.result = kUiBlockNotUtf8;
     return expected;
@@ -149,10 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Expected expected = Model(character, settings);
   NativeString output_name;
-  const ConversionResult result =
-      ConvertFilePair(kCharacterPath, kSettingsPath, output_name);
-  Check(result == expected.result, "result " + std::to_string(result) +
-                                       ", expected " + std::to_string(expected.result));
+  const ConversionResult result = ConvertFilePair(kCharacterPath, kSettingsPath, output_name);
+  Check(result == expected.result,
+        "result " + std::to_string(result) + ", expected " + std::to_string(expected.result));
 
   std::vector<std::string> left = FolderEntries();
   if (result == kConverted) {

@@ -31,8 +31,7 @@ std::optional<std::string> Decode(const unsigned char* bytes, std::size_t size) 
     return std::nullopt;
   }
   if (written > 2 * size) {
-    std::fprintf(stderr, "decoder claims %zu bytes of a %zu-byte block\n",
-                 written, 2 * size);
+    std::fprintf(stderr, "decoder claims %zu bytes of a %zu-byte block\n", written, 2 * size);
     std::abort();
   }
   return std::string(reinterpret_cast<const char*>(out.get()), written);
@@ -73,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::u32string code_points = CodePointsFrom(data, size);
   const std::string encoded = Utf8Of(code_points);
-  const std::optional<std::string> round_trip = Decode(
-      reinterpret_cast<const unsigned char*>(encoded.data()), encoded.size());
+  const std::optional<std::string> round_trip =
+      Decode(reinterpret_cast<const unsigned char*>(encoded.data()), encoded.size());
   Check(round_trip.has_value() && *round_trip == Utf16LeOf(code_points),
         "encoded code points do not round-trip");
   return 0;

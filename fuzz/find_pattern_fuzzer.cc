@@ -21,15 +21,18 @@ constexpr std::size_t kHeaderSize = 6;
 constexpr std::size_t kMaxPatternLength = 16;
 
 void Fail(const char* what, std::int64_t expected, std::int64_t got) {
-  std::fprintf(stderr, "%s: expected %lld, got %lld\n", what,
-               static_cast<long long>(expected), static_cast<long long>(got));
+  std::fprintf(stderr, "%s: expected %lld, got %lld\n", what, static_cast<long long>(expected),
+               static_cast<long long>(got));
   std::abort();
 }
 
 // Mostly offsets inside the text, sometimes the values at and around the
 // bounds, where a wrong comparison shows.
 std::uint32_t StartOffset(unsigned selector, std::size_t limit) {
-  const std::uint32_t edges[] = {0xFFFFFFFFu, 0x80000000u, 204800, 204799,
+  const std::uint32_t edges[] = {0xFFFFFFFFu,
+                                 0x80000000u,
+                                 204800,
+                                 204799,
                                  static_cast<std::uint32_t>(limit),
                                  static_cast<std::uint32_t>(limit + 1)};
   if (selector >= 0xFFF0) {
@@ -44,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < kHeaderSize) {
     return 0;
   }
-  const std::size_t pattern_length = std::min<std::size_t>(
-      data[0] % (kMaxPatternLength + 1), size - kHeaderSize);
+  const std::size_t pattern_length =
+      std::min<std::size_t>(data[0] % (kMaxPatternLength + 1), size - kHeaderSize);
   const unsigned unsigned_elements = data[1] | unsigned{data[2]} << 8;
   const unsigned start_selector = data[3] | unsigned{data[4]} << 8;
   const bool at_read_bound = (data[5] & 1) != 0;
@@ -71,8 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     length_passed = kReadBufferSize + slack * 1000;
     start = start_selector >= 0xFFF0
                 ? StartOffset(start_selector, kReadBufferSize)
-                : static_cast<std::uint32_t>(kReadBufferSize - 1 -
-                                             start_selector % 64);
+                : static_cast<std::uint32_t>(kReadBufferSize - 1 - start_selector % 64);
   } else {
     // Bytes after the length passed are present but must play no part.
     length_passed = text_size - std::min<std::size_t>(text_size, slack % 8);
@@ -92,15 +94,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const std::int64_t expected =
-      ReferenceFind(block.get(), length_passed, pattern, start);
+  const std::int64_t expected = ReferenceFind(block.get(), length_passed, pattern, start);
   const std::int32_t found = FindPattern(block.get(), length_passed, pattern, start);
   if (found != expected) {
     Fail("FindPattern", expected, found);
   }
   if (!pattern.empty() && BuildFailureTable(pattern) != ReferenceFailureTable(pattern)) {
-    Fail("BuildFailureTable differs; pattern length", 0,
-         static_cast<std::int64_t>(pattern.size()));
+    Fail("BuildFailureTable differs; pattern length", 0, static_cast<std::int64_t>(pattern.size()));
   }
   return 0;
 }

@@ -34,8 +34,7 @@ void AppendUnit(std::string& out, char32_t unit) {
 }  // namespace
 
 std::int64_t ReferenceFind(const unsigned char* text, std::size_t size,
-                           const std::vector<std::int32_t>& pattern,
-                           std::uint64_t start) {
+                           const std::vector<std::int32_t>& pattern, std::uint64_t start) {
   const std::uint64_t limit = std::min<std::uint64_t>(size, kSearchBound);
   if (start >= limit) {
     return -1;
@@ -53,8 +52,7 @@ std::int64_t ReferenceFind(const unsigned char* text, std::size_t size,
   return -1;
 }
 
-std::vector<std::int32_t> ReferenceFailureTable(
-    const std::vector<std::int32_t>& pattern) {
+std::vector<std::int32_t> ReferenceFailureTable(const std::vector<std::int32_t>& pattern) {
   std::vector<std::int32_t> table;
   for (std::size_t k = 0; k < pattern.size(); ++k) {
     std::int32_t longest = 0;
@@ -69,8 +67,7 @@ std::vector<std::int32_t> ReferenceFailureTable(
   return table;
 }
 
-std::optional<std::u32string> StrictUtf8CodePoints(const unsigned char* text,
-                                                   std::size_t size) {
+std::optional<std::u32string> StrictUtf8CodePoints(const unsigned char* text, std::size_t size) {
   static constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
   std::u32string code_points;
   std::size_t i = 0;

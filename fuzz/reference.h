@@ -13,18 +13,15 @@
 /// after `start` and ends within the first min(size, 204800) bytes of
 /// `text`, each byte taken as a signed 8-bit value; -1 when there is none.
 std::int64_t ReferenceFind(const unsigned char* text, std::size_t size,
-                           const std::vector<std::int32_t>& pattern,
-                           std::uint64_t start);
+                           const std::vector<std::int32_t>& pattern, std::uint64_t start);
 
 /// Entry k: the length of the longest proper prefix of pattern[0..k] that
 /// is also its suffix, found by trying every length.
-std::vector<std::int32_t> ReferenceFailureTable(
-    const std::vector<std::int32_t>& pattern);
+std::vector<std::int32_t> ReferenceFailureTable(const std::vector<std::int32_t>& pattern);
 
 /// The code points of well-formed UTF-8 as the Unicode standard defines it
 /// (its table of well-formed byte sequences), or nothing for anything else.
-std::optional<std::u32string> StrictUtf8CodePoints(const unsigned char* text,
-                                                   std::size_t size);
+std::optional<std::u32string> StrictUtf8CodePoints(const unsigned char* text, std::size_t size);
 
 /// `code_points` (none of them a surrogate) as UTF-8.
 std::string Utf8Of(const std::u32string& code_points);

@@ -14,10 +14,10 @@
 
 /// The program under test, from the command line of the test binary.
 struct ProgramUnderTest {
-  std::string program;        ///< The built program.
-  bool under_wine = false;    ///< A Windows program, run by wine.
-  std::string holder;         ///< Windows helper that keeps a file open.
-  std::string wine_documents; ///< The Wine prefix's Documents folder...
+  std::string program;               ///< The built program.
+  bool under_wine = false;           ///< A Windows program, run by wine.
+  std::string holder;                ///< Windows helper that keeps a file open.
+  std::string wine_documents;        ///< The Wine prefix's Documents folder...
   std::string wine_documents_shown;  ///< ...and its name for the program.
 };
 
@@ -61,5 +61,5 @@ class EndToEndTest : public ::testing::Test {
 };
 
 /// Skips a test of what only the Linux program has.
-#define SKIP_UNDER_WINE()                                          \
+#define SKIP_UNDER_WINE() \
   if (g_under_test.under_wine) GTEST_SKIP() << "Linux program only"

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST_F(EndToEndTest, ScanConvertsEveryPairInTheCacheFolder) {
-  AddPair("Alice@Server1", CharacterFile(0x0010000000000001), SettingsFile("<ui><w x=\"1\"/></ui>"));
+  AddPair("Alice@Server1", CharacterFile(0x0010000000000001),
+          SettingsFile("<ui><w x=\"1\"/></ui>"));
   AddPair("Bob@Server1", CharacterFile(77, 19, 45), SettingsFile("<ui>\xE5\xB8\x83</ui>"));
   AddPair("\xE5\xBC\xA0\xE4\xB8\x89@\xE6\x9C\x8D", CharacterFile(5), SettingsFile("<ui>cjk</ui>"));
   AddPair("Bad@Server1", CharacterFile(6), SettingsFile("<ui>\xC0\xAF</ui>"));
@@ -37,18 +38,37 @@ TEST_F(EndToEndTest, ScanConvertsEveryPairInTheCacheFolder) {
   const ProgramRun run = Run({});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output,
-            Console(Header() +
-                "[SUCCESS] \"" + cache + "Alice@Server1_sc.tmp\" >> \".\\ui.4503599627370497.xml\".\n"
-                "[ERROR] \"<ui>\" block in \"" + cache + "Bad@Server1_sc.tmp\" is not valid UTF-8.\n"
-                "[ERROR] Failed to create ui.####.xml for \"" + cache + "Blocked@Server1_sc.tmp\".\n"
-                "[SUCCESS] \"" + cache + "Bob@Server1_sc.tmp\" >> \".\\ui.77.xml\".\n"
-                "[WARNING] charID out of range in \"" + cache + "Far@Server1_sc.tmp\".\n"
-                "[WARNING] Cannot open \"" + cache + "Lone@Server1.tmp\", unable to extract character ID.\n"
-                "[ERROR] \"<ui>\" not found in \"" + cache + "None@Server1_sc.tmp\".\n"
-                "[WARNING] \"" + cache + "Short@Server1.tmp\" size too small, unable to extract character ID.\n"
-                "[ERROR] \"" + cache + "Upper@Server1_SC.TMP\" file name incorrect.\n"
-                "[SUCCESS] \"" + cache + "\xE5\xBC\xA0\xE4\xB8\x89@\xE6\x9C\x8D_sc.tmp\" >> \".\\ui.5.xml\".\n"
-                "\nDone! File(s) Processed: 3\n" + Pause()));
+            Console(Header() + "[SUCCESS] \"" + cache +
+                    "Alice@Server1_sc.tmp\" >> \".\\ui.4503599627370497.xml\".\n"
+                    "[ERROR] \"<ui>\" block in \"" +
+                    cache +
+                    "Bad@Server1_sc.tmp\" is not valid UTF-8.\n"
+                    "[ERROR] Failed to create ui.####.xml for \"" +
+                    cache +
+                    "Blocked@Server1_sc.tmp\".\n"
+                    "[SUCCESS] \"" +
+                    cache +
+                    "Bob@Server1_sc.tmp\" >> \".\\ui.77.xml\".\n"
+                    "[WARNING] charID out of range in \"" +
+                    cache +
+                    "Far@Server1_sc.tmp\".\n"
+                    "[WARNING] Cannot open \"" +
+                    cache +
+                    "Lone@Server1.tmp\", unable to extract character ID.\n"
+                    "[ERROR] \"<ui>\" not found in \"" +
+                    cache +
+                    "None@Server1_sc.tmp\".\n"
+                    "[WARNING] \"" +
+                    cache +
+                    "Short@Server1.tmp\" size too small, unable to extract character ID.\n"
+                    "[ERROR] \"" +
+                    cache +
+                    "Upper@Server1_SC.TMP\" file name incorrect.\n"
+                    "[SUCCESS] \"" +
+                    cache +
+                    "\xE5\xBC\xA0\xE4\xB8\x89@\xE6\x9C\x8D_sc.tmp\" >> \".\\ui.5.xml\".\n"
+                    "\nDone! File(s) Processed: 3\n" +
+                    Pause()));
   EXPECT_EQ(ListFolder(program_folder_),
             ProgramName() + " ui.4503599627370497.xml ui.5.xml ui.6.xml ui.77.xml ui.8.xml");
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.4503599627370497.xml"),
@@ -72,14 +92,16 @@ TEST_F(EndToEndTest, DroppedFilesAreConvertedWithTheirCacheCharacterFiles) {
   const std::string relative = Shown("../drop/A@S_sc.tmp");
   const ProgramRun run = Run({dropped, relative, "A@S_sc.tmp", "notes.txt", ""});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output,
-            Console(Header() +
-                "[SUCCESS] \"" + dropped + "\" >> \".\\ui.2.xml\".\n"
-                "[SUCCESS] \"" + relative + "\" >> \".\\ui.1.xml\".\n"
-                "[ERROR] Cannot open \"A@S_sc.tmp\", unable to extract <ui>.\n"
-                "[ERROR] \"notes.txt\" file name incorrect.\n"
-                "[ERROR] \"\" file name incorrect.\n"
-                "\nDone! File(s) Processed: 2\n" + Pause()));
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + dropped +
+                                "\" >> \".\\ui.2.xml\".\n"
+                                "[SUCCESS] \"" +
+                                relative +
+                                "\" >> \".\\ui.1.xml\".\n"
+                                "[ERROR] Cannot open \"A@S_sc.tmp\", unable to extract <ui>.\n"
+                                "[ERROR] \"notes.txt\" file name incorrect.\n"
+                                "[ERROR] \"\" file name incorrect.\n"
+                                "\nDone! File(s) Processed: 2\n" +
+                                Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.2.xml"), Utf16Of("<ui>b</ui>"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.1.xml ui.2.xml");
@@ -89,15 +111,14 @@ TEST_F(EndToEndTest, AMissingFirstArgumentIsRejectedWithTheUsage) {
   AddPair("A@S", CharacterFile(1), SettingsFile("<ui/>"));
   const ProgramRun run = Run({"gone_sc.tmp", Shown(cache_ + "A@S_sc.tmp")});
   EXPECT_EQ(run.exit_code, 255);
-  EXPECT_EQ(run.output,
-            Console("=================================\n"
-                    " Tarnwick - UI Layout Extractor\n"
-                    "=================================\n"
-                    "[ERROR] File path is not valid: \"gone_sc.tmp\"\n"
-                    "\nUsage: \n"
-                    "1. Place Tarnwick.exe in your Quellmoor directory. \n"
-                    "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n" +
-                    Pause()));
+  EXPECT_EQ(run.output, Console("=================================\n"
+                                " Tarnwick - UI Layout Extractor\n"
+                                "=================================\n"
+                                "[ERROR] File path is not valid: \"gone_sc.tmp\"\n"
+                                "\nUsage: \n"
+                                "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+                                "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n" +
+                                Pause()));
   EXPECT_EQ(ListFolder(program_folder_), ProgramName());
 }
 
@@ -105,8 +126,9 @@ TEST_F(EndToEndTest, ACacheFolderWithoutSettingsFilesEndsTheScan) {
   WriteBytes(cache_ + "A@S.tmp", CharacterFile(1));
   const ProgramRun empty = Run({});
   EXPECT_EQ(empty.exit_code, 254);
-  EXPECT_EQ(empty.output, Console(Header() + "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"" +
-                                  cache_shown_ + "\".\n" + Pause()));
+  EXPECT_EQ(empty.output,
+            Console(Header() + "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"" +
+                    cache_shown_ + "\".\n" + Pause()));
 
   // Wine's Documents folder belongs to the shared prefix: only its
   // Quellmoor folder goes.
@@ -127,7 +149,8 @@ TEST_F(EndToEndTest, TheDocumentsFolderComesFromTheUserDirsFile) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Header() + "[SUCCESS] \"" + documents +
                             "/Quellmoor/cache/A@S_sc.tmp\" >> \".\\ui.3.xml\".\n"
-                            "\nDone! File(s) Processed: 1\n" + Pause());
+                            "\nDone! File(s) Processed: 1\n" +
+                            Pause());
 }
 
 TEST_F(EndToEndTest, WithoutHomeTheRunSaysSoAndGoesOn) {
@@ -136,11 +159,13 @@ TEST_F(EndToEndTest, WithoutHomeTheRunSaysSoAndGoesOn) {
   WriteBytes(root_ + "/drop/A@S_sc.tmp", SettingsFile("<ui/>"));
   const ProgramRun run = Run({root_ + "/drop/A@S_sc.tmp"});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output,
-            Header() +
-                "[ERROR] Cannot find the Documents folder, so there is no cache folder to look in.\n"
-                "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
-                "\nDone! File(s) Processed: 0\n" + Pause());
+  EXPECT_EQ(
+      run.output,
+      Header() +
+          "[ERROR] Cannot find the Documents folder, so there is no cache folder to look in.\n"
+          "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
+          "\nDone! File(s) Processed: 0\n" +
+          Pause());
 }
 
 TEST_F(EndToEndTest, OnATerminalAnyKeyEndsThePauseAndTheTerminalIsSetBack) {
@@ -155,8 +180,9 @@ TEST_F(EndToEndTest, OnATerminalAnyKeyEndsThePauseAndTheTerminalIsSetBack) {
     EXPECT_EQ(run.exit_code, 0) << "key " << int(key[0]);
     EXPECT_TRUE(terminal_restored) << "key " << int(key[0]);
     // The terminal turns each line end into CR LF; the key is not echoed.
-    EXPECT_TRUE(run.output.ends_with("\r\nDone! File(s) Processed: 1\r\n"
-                                     "Press any key to continue . . . \r\n"))
+    EXPECT_TRUE(
+        run.output.ends_with("\r\nDone! File(s) Processed: 1\r\n"
+                             "Press any key to continue . . . \r\n"))
         << run.output;
   }
 }

@@ -26,8 +26,8 @@ class WindowsEndToEndTest : public EndToEndTest {
 
 TEST_F(WindowsEndToEndTest, NamesOutsideCodePage936ShowAsQuestionMarksAndTheRunGoesOn) {
   const std::string cjk = "\xE5\xBC\xA0\xE4\xB8\x89@\xE6\x9C\x8D";  // 张三@服
-  const std::string thai = "\xE0\xB8\x81";                         // ก
-  const std::string emoji = "\xF0\x9F\x98\x80";                    // 😀, beyond the basic plane
+  const std::string thai = "\xE0\xB8\x81";                          // ก
+  const std::string emoji = "\xF0\x9F\x98\x80";                     // 😀, beyond the basic plane
   WriteBytes(root_ + "/drop/" + cjk + "_sc.tmp", SettingsFile("<ui>c</ui>"));
   WriteBytes(cache_ + cjk + ".tmp", CharacterFile(31));
   WriteBytes(root_ + "/drop/" + thai + "/T@S_sc.tmp", SettingsFile("<ui>t</ui>"));
@@ -36,13 +36,17 @@ TEST_F(WindowsEndToEndTest, NamesOutsideCodePage936ShowAsQuestionMarksAndTheRunG
   const ProgramRun run =
       Run({drop + cjk + "_sc.tmp", drop + thai + "\\T@S_sc.tmp", drop + emoji + "_sc.tmp", "last"});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output,
-            Console(Header() +
-                    "[SUCCESS] \"" + drop + cjk + "_sc.tmp\" >> \".\\ui.31.xml\".\n"
-                    "[SUCCESS] \"" + drop + "?\\T@S_sc.tmp\" >> \".\\ui.32.xml\".\n"
-                    "[WARNING] Cannot open \"" + cache_shown_ + "?.tmp\", unable to extract character ID.\n"
-                    "[ERROR] \"last\" file name incorrect.\n"
-                    "\nDone! File(s) Processed: 2\n" + Pause()));
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + drop + cjk +
+                                "_sc.tmp\" >> \".\\ui.31.xml\".\n"
+                                "[SUCCESS] \"" +
+                                drop +
+                                "?\\T@S_sc.tmp\" >> \".\\ui.32.xml\".\n"
+                                "[WARNING] Cannot open \"" +
+                                cache_shown_ +
+                                "?.tmp\", unable to extract character ID.\n"
+                                "[ERROR] \"last\" file name incorrect.\n"
+                                "\nDone! File(s) Processed: 2\n" +
+                                Pause()));
   // The CJK name in code page 936 bytes, whatever the converter above does.
   EXPECT_NE(run.output.find("\\\xD5\xC5\xC8\xFD@\xB7\xFE_sc.tmp\""), std::string::npos);
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.31.xml"), Utf16Of("<ui>c</ui>"));
@@ -58,7 +62,8 @@ TEST_F(WindowsEndToEndTest, ASettingsFileTheGameKeepsOpenForWritingIsStillConver
   EXPECT_EQ(holder.Finish(), 0);
   EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + cache_shown_ +
                                 "Held@S_sc.tmp\" >> \".\\ui.41.xml\".\n"
-                                "\nDone! File(s) Processed: 1\n" + Pause()));
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.41.xml"), Utf16Of("<ui>held</ui>"));
 }
 
@@ -70,9 +75,11 @@ TEST_F(WindowsEndToEndTest, AnOutputFileAnotherProgramKeepsOpenIsLeftAsItWas) {
   ASSERT_EQ(holder.ReadLine(), "held");
   const ProgramRun run = Run({});
   EXPECT_EQ(holder.Finish(), 0);
-  EXPECT_EQ(run.output, Console(Header() + "[ERROR] Failed to create ui.####.xml for \"" +
-                                cache_shown_ + "Out@S_sc.tmp\".\n"
-                                "\nDone! File(s) Processed: 0\n" + Pause()));
+  EXPECT_EQ(run.output,
+            Console(Header() + "[ERROR] Failed to create ui.####.xml for \"" + cache_shown_ +
+                    "Out@S_sc.tmp\".\n"
+                    "\nDone! File(s) Processed: 0\n" +
+                    Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.42.xml"), "an earlier layout");
   EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.42.xml");
 }
@@ -81,11 +88,13 @@ TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserM
   const std::string moved = root_ + "/\xE6\x96\x87\xE6\xA1\xA3";  // 文档
   WriteBytes(moved + "/Quellmoor/cache/M@S_sc.tmp", SettingsFile("<ui>moved</ui>"));
   WriteBytes(moved + "/Quellmoor/cache/M@S.tmp", CharacterFile(71));
-  const std::string key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  const std::string key =
+      "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
   const auto set_documents = [&](const std::string& folder) {
     return RunProgram({"wine", "reg", "add", key, "/v", "Personal", "/t", "REG_EXPAND_SZ", "/d",
                        folder, "/f"},
-                      environment_, root_).exit_code;
+                      environment_, root_)
+        .exit_code;
   };
   ASSERT_EQ(set_documents(Shown(moved)), 0);
   const ProgramRun run = Run({});
@@ -93,7 +102,8 @@ TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserM
   ASSERT_EQ(set_documents("%USERPROFILE%\\Documents"), 0);
   EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + Shown(moved) +
                                 "\\Quellmoor\\cache\\M@S_sc.tmp\" >> \".\\ui.71.xml\".\n"
-                                "\nDone! File(s) Processed: 1\n" + Pause()));
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.71.xml"), Utf16Of("<ui>moved</ui>"));
 }
 
@@ -111,19 +121,20 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
 
   // The first argument exists beside the caller, in T:\sub; once the drive
   // root is the working folder it is gone.
-  const ProgramRun run = RunProgram({"wine", "T:\\Tarnwick.exe", "R@S_sc.tmp", "T:\\sub\\R@S_sc.tmp"},
-                                    environment_, drive + "/sub");
+  const ProgramRun run =
+      RunProgram({"wine", "T:\\Tarnwick.exe", "R@S_sc.tmp", "T:\\sub\\R@S_sc.tmp"}, environment_,
+                 drive + "/sub");
   fs::remove(drive_link);
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output,
-            Console("=================================\n"
-                    " Tarnwick - UI Layout Extractor\n"
-                    "=================================\n"
-                    "Current Dir: T:\n\n"
-                    "[ERROR] Cannot open \"R@S_sc.tmp\", unable to extract <ui>.\n"
-                    "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
-                    "\nDone! File(s) Processed: 1\n" + Pause()));
+  EXPECT_EQ(run.output, Console("=================================\n"
+                                " Tarnwick - UI Layout Extractor\n"
+                                "=================================\n"
+                                "Current Dir: T:\n\n"
+                                "[ERROR] Cannot open \"R@S_sc.tmp\", unable to extract <ui>.\n"
+                                "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
   EXPECT_EQ(ListFolder(drive), "Tarnwick.exe sub ui.51.xml");
   EXPECT_EQ(ReadBytes(drive + "/ui.51.xml"), Utf16Of("<ui>root</ui>"));
 }
@@ -134,14 +145,20 @@ TEST_F(WindowsEndToEndTest, AProgramFolderBeyondFourHundredCharactersIsUsedWhole
   fs::create_directories(folder);
   fs::copy_file(g_under_test.program, folder + "/Tarnwick.exe");
   AddPair("L@S", CharacterFile(61), SettingsFile("<ui>long</ui>"));
-  const ProgramRun run = RunProgram({"wine", folder + "/Tarnwick.exe"}, environment_, root_ + "/caller");
+  const ProgramRun run =
+      RunProgram({"wine", folder + "/Tarnwick.exe"}, environment_, root_ + "/caller");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Console("=================================\n"
                                 " Tarnwick - UI Layout Extractor\n"
                                 "=================================\n"
-                                "Current Dir: " + Shown(folder) + "\n\n"
-                                "[SUCCESS] \"" + cache_shown_ + "L@S_sc.tmp\" >> \".\\ui.61.xml\".\n"
-                                "\nDone! File(s) Processed: 1\n" + Pause()));
+                                "Current Dir: " +
+                                Shown(folder) +
+                                "\n\n"
+                                "[SUCCESS] \"" +
+                                cache_shown_ +
+                                "L@S_sc.tmp\" >> \".\\ui.61.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
   EXPECT_EQ(ReadBytes(folder + "/ui.61.xml"), Utf16Of("<ui>long</ui>"));
 }
 

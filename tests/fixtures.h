@@ -15,8 +15,7 @@ inline std::string CharacterFile(std::uint64_t id, unsigned char layout_byte = 0
   std::string bytes(std::max(size, offset + 8), '\x5A');
   bytes[0] = static_cast<char>(layout_byte);
   for (int k = 0; k < 8; ++k) {
-    bytes[offset + static_cast<std::size_t>(k)] =
-        static_cast<char>((id >> (56 - 8 * k)) & 0xFF);
+    bytes[offset + static_cast<std::size_t>(k)] = static_cast<char>((id >> (56 - 8 * k)) & 0xFF);
   }
   bytes.resize(size);
   return bytes;
@@ -24,8 +23,9 @@ inline std::string CharacterFile(std::uint64_t id, unsigned char layout_byte = 0
 
 /// A settings file: binary bytes around a ui block that ends at a NUL.
 inline std::string SettingsFile(const std::string& ui_block) {
-  return "\x01\x02\x00\xFF" "settings<u\x00"s + ui_block +
-         "\x00\x7F\x80 trailing <ui>not this</ui>"s;
+  return "\x01\x02\x00\xFF"
+         "settings<u\x00"s +
+         ui_block + "\x00\x7F\x80 trailing <ui>not this</ui>"s;
 }
 
 /// The UTF-16LE output file for an ASCII block: a byte-order mark, then

@@ -22,7 +22,8 @@ int wmain(int argc, wchar_t** argv) {
   std::fflush(stdout);
   char buffer[64];
   DWORD got = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) &&
+         got > 0) {
   }
   CloseHandle(file);
   return 0;

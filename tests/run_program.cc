@@ -142,9 +142,8 @@ int BackgroundProgram::Finish() {
 
 ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment,
-                                const std::string& working_directory,
-                                const std::string& prompt, const std::string& key,
-                                bool& terminal_restored) {
+                                const std::string& working_directory, const std::string& prompt,
+                                const std::string& key, bool& terminal_restored) {
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
   if (pid < 0) {

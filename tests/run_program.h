@@ -15,8 +15,7 @@ struct ProgramRun {
 /// without a slash is looked for on the PATH of the test itself.
 ProgramRun RunProgram(const std::vector<std::string>& argv,
                       const std::vector<std::string>& environment,
-                      const std::string& working_directory,
-                      const std::string& input = "");
+                      const std::string& working_directory, const std::string& input = "");
 
 /// A program left running beside the one under test, e.g. one that keeps a
 /// file open. It ends when its standard input closes.
@@ -46,6 +45,5 @@ class BackgroundProgram {
 /// signals, once the program ended.
 ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment,
-                                const std::string& working_directory,
-                                const std::string& prompt, const std::string& key,
-                                bool& terminal_restored);
+                                const std::string& working_directory, const std::string& prompt,
+                                const std::string& key, bool& terminal_restored);

@@ -23,8 +23,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  const ::testing::TestInfo* test =
-      ::testing::UnitTest::GetInstance()->current_test_info();
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   if (test != nullptr && test->result()->Failed()) {
     std::cerr << "Files of the failed test kept in " << path_.string() << "\n";
     return;
@@ -56,8 +55,7 @@ void WriteBytes(const fs::path& path, std::string_view bytes) {
 
 std::string ReadBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::string ListFolder(const fs::path& folder) {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
-
-#include <gtest/gtest.h>
 
 #include "base/native_text.h"
 
@@ -40,9 +40,7 @@ void WriteBytes(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadBytes(const std::filesystem::path& path);
 
 /// The native form of a path, as the program passes paths around.
-inline NativeString NativeOf(const std::filesystem::path& path) {
-  return path.native();
-}
+inline NativeString NativeOf(const std::filesystem::path& path) { return path.native(); }
 
 /// The names of the entries in `folder`, sorted.
 std::string ListFolder(const std::filesystem::path& folder);

@@ -24,8 +24,7 @@ std::int64_t FromBigEndian(const unsigned char* bytes) {
   return static_cast<std::int64_t>(value);
 }
 
-ConversionResult ReadCharacterId(const NativeString& character_path,
-                                 std::int64_t& character_id) {
+ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_t& character_id) {
   InputFile file;
   if (!file.Open(character_path)) {
     return kCannotOpenCharacterFile;
@@ -85,8 +84,8 @@ const std::vector<std::int32_t>& UiTagPattern() {
 
 // The output file: the byte-order mark, then the block's UTF-16LE code units.
 // `output` must hold 2 + 2 * size bytes; its size is set on kConverted.
-ConversionResult EncodeUiBlock(const unsigned char* block, std::size_t size,
-                               unsigned char* output, std::size_t& output_size) {
+ConversionResult EncodeUiBlock(const unsigned char* block, std::size_t size, unsigned char* output,
+                               std::size_t& output_size) {
   output[0] = 0xFF;
   output[1] = 0xFE;
   const std::size_t written = DecodeUtf8ToUtf16Le(block, size, output + 2);
@@ -111,8 +110,7 @@ NativeString OutputPathFor(const NativeString& output_name) {
 }
 
 ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 NativeString& output_name) {
+                                 const NativeString& settings_path, NativeString& output_name) {
   std::int64_t character_id = 0;
   const ConversionResult id_result = ReadCharacterId(character_path, character_id);
   if (id_result != kConverted) {
@@ -131,8 +129,7 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
   const std::size_t available = buffer.settings_size - static_cast<std::size_t>(start);
   const void* nul = std::memchr(block, 0, available);
   const std::size_t block_size =
-      nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - block)
-          : available;
+      nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - block) : available;
 
   // Decoding comes first, so a damaged block never touches an earlier output.
   std::size_t output_size = 0;

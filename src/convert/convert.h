@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "convert/conversion_result.h"
 #include "base/native_text.h"
+#include "convert/conversion_result.h"
 
 /// The largest character ID the game hands out; larger ones mean a damaged
 /// or foreign character file.
@@ -23,5 +23,4 @@ NativeString OutputPathFor(const NativeString& output_name);
 /// the output name, which is set on kConverted and kCannotCreateOutputFile
 /// and left alone otherwise. Prints nothing.
 ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 NativeString& output_name);
+                                 const NativeString& settings_path, NativeString& output_name);

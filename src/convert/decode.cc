@@ -142,8 +142,7 @@ std::size_t DecodeThreeByteRun(const unsigned char* text, std::size_t size, unsi
 
 }  // namespace
 
-std::size_t DecodeUtf8ToUtf16Le(const unsigned char* text, std::size_t size,
-                                unsigned char* out) {
+std::size_t DecodeUtf8ToUtf16Le(const unsigned char* text, std::size_t size, unsigned char* out) {
   unsigned char* const begin = out;
   std::size_t i = 0;
   while (i < size) {

@@ -1,5 +1,3 @@
-#include "convert/file_io.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+
+#include "convert/file_io.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 std::string TemporaryNameFor(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%ld-%u.part",
-                static_cast<long>(getpid()), counter++);
+  std::snprintf(suffix, sizeof suffix, ".%ld-%u.part", static_cast<long>(getpid()), counter++);
   return path + suffix;
 }
 
@@ -39,8 +38,7 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
 int CreateTemporaryFile(const std::string& path, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = TemporaryNameFor(path);
-    const int fd = open(temporary.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) {
       return fd;
     }
@@ -69,14 +67,12 @@ bool InputFile::Open(const NativeString& path) {
   return true;
 }
 
-std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer,
-                              std::size_t size) {
+std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
     const ssize_t got = pread(Fd(handle_), bytes + total, size - total,
-                              static_cast<off_t>(offset) +
-                                  static_cast<off_t>(total));
+                              static_cast<off_t>(offset) + static_cast<off_t>(total));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     total += static_cast<std::size_t>(got);
@@ -92,8 +88,7 @@ void InputFile::Close() {
   }
 }
 
-bool ReplaceFileContents(const NativeString& path, const void* data,
-                         std::size_t size) {
+bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
   std::string temporary;
   const int fd = CreateTemporaryFile(path, temporary);
   if (fd < 0) {

@@ -1,10 +1,10 @@
-#include "convert/file_io.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string>
+
+#include "convert/file_io.h"
 
 namespace {
 
@@ -14,8 +14,8 @@ HANDLE Win32Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handl
 // never looks like a settings file.
 std::wstring TemporaryNameFor(const std::wstring& path) {
   static std::atomic<unsigned> counter{0};
-  return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++) + L".part";
+  return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) +
+         L".part";
 }
 
 bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
@@ -52,8 +52,8 @@ bool InputFile::Open(const NativeString& path) {
   // Every sharing mode, so that a file the game client keeps open (even for
   // writing) can still be read.
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return false;
   }

@@ -35,5 +35,4 @@ class InputFile {
 /// Replaces the file at `path` with `size` bytes of `data`: they are written
 /// to a new file beside it that is then renamed over it. False on any
 /// failure, with `path` left as it was and the new file removed.
-bool ReplaceFileContents(const NativeString& path, const void* data,
-                         std::size_t size);
+bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size);

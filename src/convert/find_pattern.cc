@@ -5,14 +5,11 @@
 
 namespace {
 
-std::int32_t SignedByte(unsigned char byte) {
-  return static_cast<std::int8_t>(byte);
-}
+std::int32_t SignedByte(unsigned char byte) { return static_cast<std::int8_t>(byte); }
 
 }  // namespace
 
-std::vector<std::int32_t> BuildFailureTable(
-    const std::vector<std::int32_t>& pattern) {
+std::vector<std::int32_t> BuildFailureTable(const std::vector<std::int32_t>& pattern) {
   std::vector<std::int32_t> table(pattern.size(), 0);
   std::size_t prefix = 0;
   std::size_t k = 1;
@@ -29,8 +26,7 @@ std::vector<std::int32_t> BuildFailureTable(
 }
 
 std::int32_t FindPattern(const unsigned char* text, std::size_t size,
-                         std::vector<std::int32_t> pattern,
-                         std::uint32_t start) {
+                         std::vector<std::int32_t> pattern, std::uint32_t start) {
   const std::size_t limit = std::min(size, kReadBufferSize);
   if (start >= limit) {
     return -1;
@@ -56,8 +52,7 @@ std::int32_t FindPattern(const unsigned char* text, std::size_t size,
       if (hit == nullptr) {
         return -1;
       }
-      i = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) -
-                                   text) + 1;
+      i = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - text) + 1;
       j = 1;
     } else if (SignedByte(text[i]) == pattern[j]) {
       ++i;

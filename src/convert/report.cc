@@ -4,20 +4,16 @@
 
 namespace {
 
-NativeString Quoted(const NativeString& text) {
-  return Native("\"") + text + Native("\"");
-}
+NativeString Quoted(const NativeString& text) { return Native("\"") + text + Native("\""); }
 
 }  // namespace
 
-NativeString StatusLine(ConversionResult result,
-                        const NativeString& character_path,
-                        const NativeString& settings_path,
-                        const NativeString& output_name) {
+NativeString StatusLine(ConversionResult result, const NativeString& character_path,
+                        const NativeString& settings_path, const NativeString& output_name) {
   switch (result) {
     case kConverted:
-      return Native("[SUCCESS] ") + Quoted(settings_path) + Native(" >> ") +
-             Quoted(output_name) + Native(".\n");
+      return Native("[SUCCESS] ") + Quoted(settings_path) + Native(" >> ") + Quoted(output_name) +
+             Native(".\n");
     case kCannotOpenCharacterFile:
       return Native("[WARNING] Cannot open ") + Quoted(character_path) +
              Native(", unable to extract character ID.\n");
@@ -25,17 +21,15 @@ NativeString StatusLine(ConversionResult result,
       return Native("[WARNING] ") + Quoted(character_path) +
              Native(" size too small, unable to extract character ID.\n");
     case kCharacterIdOutOfRange:
-      return Native("[WARNING] charID out of range in ") +
-             Quoted(settings_path) + Native(".\n");
+      return Native("[WARNING] charID out of range in ") + Quoted(settings_path) + Native(".\n");
     case kCannotOpenSettingsFile:
       return Native("[ERROR] Cannot open ") + Quoted(settings_path) +
              Native(", unable to extract <ui>.\n");
     case kUiBlockNotFound:
-      return Native("[ERROR] \"<ui>\" not found in ") + Quoted(settings_path) +
-             Native(".\n");
+      return Native("[ERROR] \"<ui>\" not found in ") + Quoted(settings_path) + Native(".\n");
     case kCannotCreateOutputFile:
-      return Native("[ERROR] Failed to create ui.####.xml for ") +
-             Quoted(settings_path) + Native(".\n");
+      return Native("[ERROR] Failed to create ui.####.xml for ") + Quoted(settings_path) +
+             Native(".\n");
     case kUiBlockNotUtf8:
       return Native("[ERROR] \"<ui>\" block in ") + Quoted(settings_path) +
              Native(" is not valid UTF-8.\n");
@@ -45,9 +39,8 @@ NativeString StatusLine(ConversionResult result,
 }
 
 void ReportResult(ConversionResult result, const NativeString& character_path,
-                  const NativeString& settings_path,
-                  const NativeString& output_name, ConsoleSink& console,
-                  unsigned& processed_count) {
+                  const NativeString& settings_path, const NativeString& output_name,
+                  ConsoleSink& console, unsigned& processed_count) {
   if (result == kConverted) {
     ++processed_count;
   }
@@ -55,13 +48,9 @@ void ReportResult(ConversionResult result, const NativeString& character_path,
 }
 
 ConversionResult ProcessFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 NativeString& output_name,
-                                 ConsoleSink& console,
-                                 unsigned& processed_count) {
-  const ConversionResult result =
-      ConvertFilePair(character_path, settings_path, output_name);
-  ReportResult(result, character_path, settings_path, output_name, console,
-               processed_count);
+                                 const NativeString& settings_path, NativeString& output_name,
+                                 ConsoleSink& console, unsigned& processed_count) {
+  const ConversionResult result = ConvertFilePair(character_path, settings_path, output_name);
+  ReportResult(result, character_path, settings_path, output_name, console, processed_count);
   return result;
 }

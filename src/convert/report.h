@@ -1,7 +1,7 @@
 #pragma once
 
-#include "convert/conversion_result.h"
 #include "base/native_text.h"
+#include "convert/conversion_result.h"
 
 /// Where status lines go: the console in the program, a string in tests.
 class ConsoleSink {
@@ -12,22 +12,17 @@ class ConsoleSink {
 };
 
 /// The status line, line end included, that tells the user about `result`.
-NativeString StatusLine(ConversionResult result,
-                        const NativeString& character_path,
-                        const NativeString& settings_path,
-                        const NativeString& output_name);
+NativeString StatusLine(ConversionResult result, const NativeString& character_path,
+                        const NativeString& settings_path, const NativeString& output_name);
 
 /// Counts a success in `processed_count`, then writes the status line for
 /// `result` to `console`.
 void ReportResult(ConversionResult result, const NativeString& character_path,
-                  const NativeString& settings_path,
-                  const NativeString& output_name, ConsoleSink& console,
-                  unsigned& processed_count);
+                  const NativeString& settings_path, const NativeString& output_name,
+                  ConsoleSink& console, unsigned& processed_count);
 
 /// Converts one pair with ConvertFilePair and reports its result. Always
 /// returns normally, with the status line written.
 ConversionResult ProcessFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 NativeString& output_name,
-                                 ConsoleSink& console,
-                                 unsigned& processed_count);
+                                 const NativeString& settings_path, NativeString& output_name,
+                                 ConsoleSink& console, unsigned& processed_count);

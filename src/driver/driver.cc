@@ -51,17 +51,16 @@ std::optional<NativeString> FindCacheFolder(Platform& platform) {
     platform.WriteConsole(NoDocumentsFolderText());
     return std::nullopt;
   }
-  return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator +
-         Native("cache") + kPathSeparator;
+  return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") +
+         kPathSeparator;
 }
 
 void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
-                         const std::optional<NativeString>& cache_folder,
-                         Platform& platform, unsigned& processed_count) {
+                         const std::optional<NativeString>& cache_folder, Platform& platform,
+                         unsigned& processed_count) {
   PlatformConsole console(platform);
   for (const NativeString& settings_path : arguments) {
-    const std::optional<NativeString> character_name =
-        PairedCharacterName(BaseName(settings_path));
+    const std::optional<NativeString> character_name = PairedCharacterName(BaseName(settings_path));
     if (!character_name) {
       platform.WriteConsole(FileNameIncorrectText(settings_path));
       continue;
@@ -69,12 +68,12 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
     NativeString output_name;
     if (!cache_folder) {
       // Never guess where the character file might be.
-      ReportResult(kCannotOpenCharacterFile, *character_name, settings_path,
-                   output_name, console, processed_count);
+      ReportResult(kCannotOpenCharacterFile, *character_name, settings_path, output_name, console,
+                   processed_count);
       continue;
     }
-    ProcessFilePair(*cache_folder + *character_name, settings_path,
-                    output_name, console, processed_count);
+    ProcessFilePair(*cache_folder + *character_name, settings_path, output_name, console,
+                    processed_count);
   }
 }
 
@@ -96,11 +95,10 @@ void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry
 
 // False when the cache folder cannot be enumerated at all. Each entry is
 // converted as it is delivered, so a large cache folder is never held whole.
-bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
-                     Platform& platform, unsigned& processed_count) {
+bool ScanCacheFolder(const std::optional<NativeString>& cache_folder, Platform& platform,
+                     unsigned& processed_count) {
   const bool started =
-      cache_folder &&
-      platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
+      cache_folder && platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
         ConvertCacheEntry(*cache_folder, entry, platform, processed_count);
       });
   if (!started) {
@@ -111,8 +109,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
 
 }  // namespace
 
-int RunTarnwick(const std::vector<NativeString>& arguments,
-                Platform& platform) {
+int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform) {
   platform.SetUpConsole();
   platform.WriteConsole(BannerText());
   if (!arguments.empty() && !platform.PathExists(arguments.front())) {

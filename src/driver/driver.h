@@ -14,5 +14,4 @@ inline constexpr int kExitNoSettingsFiles = -2;
 /// cache folders, then the cache folder scan (no `arguments`) or the
 /// conversion of every settings file in `arguments`, the closing count and
 /// the pause. Returns the exit status.
-int RunTarnwick(const std::vector<NativeString>& arguments,
-                Platform& platform);
+int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform);

@@ -30,9 +30,7 @@ std::vector<NativeString> Arguments(int argc, Char** argv) {
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  return RunOrReport(Arguments(argc, argv));
-}
+int wmain(int argc, wchar_t** argv) { return RunOrReport(Arguments(argc, argv)); }
 #else
 int main(int argc, char** argv) { return RunOrReport(Arguments(argc, argv)); }
 #endif

@@ -11,10 +11,11 @@ NativeString BannerText() {
 
 NativeString RejectionText(const NativeString& argument) {
   return Native("[ERROR] File path is not valid: \"") + argument +
-         Native("\"\n"
-                "\nUsage: \n"
-                "1. Place Tarnwick.exe in your Quellmoor directory. \n"
-                "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n");
+         Native(
+             "\"\n"
+             "\nUsage: \n"
+             "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+             "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n");
 }
 
 NativeString CurrentDirText(const NativeString& program_folder) {
@@ -38,15 +39,13 @@ NativeString FileNameIncorrectText(const NativeString& path) {
 }
 
 NativeString NoSettingsFilesText(const NativeString& cache_folder) {
-  return Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") +
-         cache_folder + Native("\".\n");
+  return Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") + cache_folder +
+         Native("\".\n");
 }
 
-NativeString OutOfMemoryText() {
-  return Native("[ERROR] Out of memory; the run stopped.\n");
-}
+NativeString OutOfMemoryText() { return Native("[ERROR] Out of memory; the run stopped.\n"); }
 
 NativeString ClosingText(unsigned processed_count) {
-  return Native("\nDone! File(s) Processed: ") +
-         Native(std::to_string(processed_count)) + Native("\n");
+  return Native("\nDone! File(s) Processed: ") + Native(std::to_string(processed_count)) +
+         Native("\n");
 }

@@ -135,8 +135,7 @@ class PosixPlatform : public Platform {
     std::ifstream user_dirs(config + "/user-dirs.dirs", std::ios::binary);
     std::string contents((std::istreambuf_iterator<char>(user_dirs)),
                          std::istreambuf_iterator<char>());
-    folder = DocumentsFolderFromUserDirs(contents, home)
-                 .value_or(std::string(home) + "/Documents");
+    folder = DocumentsFolderFromUserDirs(contents, home).value_or(std::string(home) + "/Documents");
     while (folder.size() > 1 && folder.back() == '/') {
       folder.pop_back();
     }

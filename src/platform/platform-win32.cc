@@ -1,7 +1,7 @@
-#include <windows.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <windows.h>
 // The Platform method of that name is ours, not the Win32 macro.
 #undef WriteConsole
 
@@ -44,15 +44,14 @@ std::string InConsoleCodePage(const std::wstring& text) {
     return {};
   }
   const int length = static_cast<int>(representable.size());
-  const int size = WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS,
-                                       representable.data(), length, nullptr, 0,
-                                       "?", nullptr);
+  const int size = WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS, representable.data(),
+                                       length, nullptr, 0, "?", nullptr);
   if (size <= 0) {
     return std::string(representable.size(), '?');
   }
   std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS, representable.data(),
-                      length, bytes.data(), size, "?", nullptr);
+  WideCharToMultiByte(kConsoleCodePage, WC_NO_BEST_FIT_CHARS, representable.data(), length,
+                      bytes.data(), size, "?", nullptr);
   return bytes;
 }
 

@@ -40,9 +40,8 @@ class Platform {
   /// whose name ends in "_sc.tmp", letter case ignored, in delivery order.
   /// False, before any call, when the enumeration cannot start: no such
   /// folder, no access, or no match.
-  virtual bool ForEachSettingsFile(
-      const NativeString& folder,
-      const std::function<void(const CacheEntry&)>& visit) = 0;
+  virtual bool ForEachSettingsFile(const NativeString& folder,
+                                   const std::function<void(const CacheEntry&)>& visit) = 0;
 
   /// Prompts for a key press and waits for it.
   virtual void Pause() = 0;

@@ -45,8 +45,9 @@ TEST_F(ConvertFilePairTest, WritesTheBlockAsUtf16WithByteOrderMark) {
 }
 
 TEST_F(ConvertFilePairTest, CarriesMultiByteTextAndLineEnds) {
-  ASSERT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>\xC3\xA9\xE4\xB8\x8A\r\n\xF0\x9F\x98\x80</ui>")),
-            kConverted);
+  ASSERT_EQ(
+      Convert(CharacterFile(7), SettingsFile("<ui>\xC3\xA9\xE4\xB8\x8A\r\n\xF0\x9F\x98\x80</ui>")),
+      kConverted);
   EXPECT_EQ(ReadBytes("ui.7.xml"),
             "\xFF\xFE<\0u\0i\0>\0\xE9\0\x0A\x4E\r\0\n\0\x3D\xD8\x00\xDE<\0/\0u\0i\0>\0"s);
 }
@@ -58,8 +59,7 @@ struct IdCase {
   const char* output_name;  // on success
 };
 
-class CharacterIds : public ConvertFilePairTest,
-                     public ::testing::WithParamInterface<IdCase> {};
+class CharacterIds : public ConvertFilePairTest, public ::testing::WithParamInterface<IdCase> {};
 
 TEST_P(CharacterIds, AreReadFromTheLayoutsOffset) {
   EXPECT_EQ(Convert(GetParam().character_file, SettingsFile("<ui/><ui>x")), GetParam().result);
@@ -134,13 +134,12 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"OnlyTheTag", "<ui>", kConverted, "<ui>"},
         BlockCase{"NulRightAfterTheTag", "<ui>\0rest"s, kConverted, "<ui>"},
         BlockCase{"NulBeforeTheTagIsNoEnd", "\0\0<ui>x"s, kConverted, "<ui>x"},
-        BlockCase{"TagEndingOnTheLastByteRead", WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100),
-                  kConverted, "<ui>"},
-        BlockCase{"BlockCutAtTheReadBound",
-                  WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100), kConverted,
-                  "<ui>xxxxxx"},
-        BlockCase{"TagStraddlingTheReadBound", WithTagAt(kReadBufferSize - 3, kReadBufferSize + 100),
-                  kUiBlockNotFound, ""},
+        BlockCase{"TagEndingOnTheLastByteRead",
+                  WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100), kConverted, "<ui>"},
+        BlockCase{"BlockCutAtTheReadBound", WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100),
+                  kConverted, "<ui>xxxxxx"},
+        BlockCase{"TagStraddlingTheReadBound",
+                  WithTagAt(kReadBufferSize - 3, kReadBufferSize + 100), kUiBlockNotFound, ""},
         BlockCase{"NoTag", "<UI>ui<u i>", kUiBlockNotFound, ""},
         BlockCase{"EmptySettingsFile", "", kUiBlockNotFound, ""},
         BlockCase{"NotUtf8", "<ui>\xC3(</ui>", kUiBlockNotUtf8, ""},

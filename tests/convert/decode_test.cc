@@ -2,19 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include "fixtures.h"
-
 #include <string>
 #include <vector>
+
+#include "fixtures.h"
 
 namespace {
 
 // The UTF-16LE bytes of the text, or "MALFORMED".
 std::string Decode(const std::string& utf8) {
   std::string out(2 * utf8.size(), '\0');
-  const std::size_t written = DecodeUtf8ToUtf16Le(
-      reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(),
-      reinterpret_cast<unsigned char*>(out.data()));
+  const std::size_t written =
+      DecodeUtf8ToUtf16Le(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(),
+                          reinterpret_cast<unsigned char*>(out.data()));
   if (written == kMalformedUtf8) {
     return "MALFORMED";
   }
@@ -71,17 +71,17 @@ TEST_P(WellFormed, DecodesToUtf16LittleEndian) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, WellFormed,
-    ::testing::Values(
-        DecodeCase{"Empty", "", ""},
-        DecodeCase{"Markup", "<ui>A</ui>", std::string("<\0u\0i\0>\0A\0<\0/\0u\0i\0>\0", 20)},
-        DecodeCase{"LineEnds", "\r\n\n", std::string("\r\0\n\0\n\0", 6)},
-        DecodeCase{"Latin", "\xC3\xA9", "\xE9" + std::string(1, '\0')},
-        DecodeCase{"Cjk", "\xE4\xB8\x8A", "\x0A\x4E"},
-        DecodeCase{"Emoji", "\xF0\x9F\x98\x80", std::string("\x3D\xD8\x00\xDE", 4)},
-        DecodeCase{"ByteOrderMarkIsAPlainCharacter", "\xEF\xBB\xBF", "\xFF\xFE"},
-        DecodeCase{"HighestCodePoint", "\xF4\x8F\xBF\xBF", "\xFF\xDB\xFF\xDF"},
-        DecodeCase{"MultiByteAfterAsciiRun", "abcdefghij\xC3\xA9z",
-                   std::string("a\0b\0c\0d\0e\0f\0g\0h\0i\0j\0\xE9\0z\0", 24)}),
+    ::testing::Values(DecodeCase{"Empty", "", ""},
+                      DecodeCase{"Markup", "<ui>A</ui>",
+                                 std::string("<\0u\0i\0>\0A\0<\0/\0u\0i\0>\0", 20)},
+                      DecodeCase{"LineEnds", "\r\n\n", std::string("\r\0\n\0\n\0", 6)},
+                      DecodeCase{"Latin", "\xC3\xA9", "\xE9" + std::string(1, '\0')},
+                      DecodeCase{"Cjk", "\xE4\xB8\x8A", "\x0A\x4E"},
+                      DecodeCase{"Emoji", "\xF0\x9F\x98\x80", std::string("\x3D\xD8\x00\xDE", 4)},
+                      DecodeCase{"ByteOrderMarkIsAPlainCharacter", "\xEF\xBB\xBF", "\xFF\xFE"},
+                      DecodeCase{"HighestCodePoint", "\xF4\x8F\xBF\xBF", "\xFF\xDB\xFF\xDF"},
+                      DecodeCase{"MultiByteAfterAsciiRun", "abcdefghij\xC3\xA9z",
+                                 std::string("a\0b\0c\0d\0e\0f\0g\0h\0i\0j\0\xE9\0z\0", 24)}),
     CaseName());
 
 class Malformed : public ::testing::TestWithParam<DecodeCase> {};
@@ -94,25 +94,23 @@ TEST_P(Malformed, IsRejected) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, Malformed,
-    ::testing::Values(
-        DecodeCase{"StrayContinuation", "\x80", ""},
-        DecodeCase{"StrayContinuationAfterSequence", "\xC3\xA9\xA9", ""},
-        DecodeCase{"TwoByteCutShort", "\xC3", ""},
-        DecodeCase{"ThreeByteCutShort", "\xE4\xB8", ""},
-        DecodeCase{"FourByteCutShort", "\xF0\x9F\x98", ""},
-        DecodeCase{"CutShortByAscii", "\xE4\xB8Z", ""},
-        DecodeCase{"OverlongTwoByte", "\xC0\xAF", ""},
-        DecodeCase{"OverlongTwoByteC1", "\xC1\xBF", ""},
-        DecodeCase{"OverlongThreeByte", "\xE0\x9F\xBF", ""},
-        DecodeCase{"OverlongFourByte", "\xF0\x8F\xBF\xBF", ""},
-        DecodeCase{"HighSurrogate", "\xED\xA0\x80", ""},
-        DecodeCase{"LowSurrogate", "\xED\xBF\xBF", ""},
-        DecodeCase{"AboveUnicode", "\xF4\x90\x80\x80", ""},
-        DecodeCase{"LeadF5", "\xF5\x80\x80\x80", ""},
-        DecodeCase{"FiveByteForm", "\xF8\x88\x80\x80\x80", ""},
-        DecodeCase{"SixByteForm", "\xFC\x84\x80\x80\x80\x80", ""},
-        DecodeCase{"ByteFE", "\xFE", ""},
-        DecodeCase{"ByteFF", "\xFF", ""}),
+    ::testing::Values(DecodeCase{"StrayContinuation", "\x80", ""},
+                      DecodeCase{"StrayContinuationAfterSequence", "\xC3\xA9\xA9", ""},
+                      DecodeCase{"TwoByteCutShort", "\xC3", ""},
+                      DecodeCase{"ThreeByteCutShort", "\xE4\xB8", ""},
+                      DecodeCase{"FourByteCutShort", "\xF0\x9F\x98", ""},
+                      DecodeCase{"CutShortByAscii", "\xE4\xB8Z", ""},
+                      DecodeCase{"OverlongTwoByte", "\xC0\xAF", ""},
+                      DecodeCase{"OverlongTwoByteC1", "\xC1\xBF", ""},
+                      DecodeCase{"OverlongThreeByte", "\xE0\x9F\xBF", ""},
+                      DecodeCase{"OverlongFourByte", "\xF0\x8F\xBF\xBF", ""},
+                      DecodeCase{"HighSurrogate", "\xED\xA0\x80", ""},
+                      DecodeCase{"LowSurrogate", "\xED\xBF\xBF", ""},
+                      DecodeCase{"AboveUnicode", "\xF4\x90\x80\x80", ""},
+                      DecodeCase{"LeadF5", "\xF5\x80\x80\x80", ""},
+                      DecodeCase{"FiveByteForm", "\xF8\x88\x80\x80\x80", ""},
+                      DecodeCase{"SixByteForm", "\xFC\x84\x80\x80\x80\x80", ""},
+                      DecodeCase{"ByteFE", "\xFE", ""}, DecodeCase{"ByteFF", "\xFF", ""}),
     CaseName());
 
 TEST(DecodeTest, EveryScalarValueRoundTrips) {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "fixtures.h"
-
 #include <string>
 #include <vector>
+
+#include "fixtures.h"
 
 namespace {
 
@@ -14,8 +14,7 @@ const std::vector<std::int32_t> kUi{60, 117, 105, 62};
 std::int32_t Find(const std::string& text, std::vector<std::int32_t> pattern = kUi,
                   std::uint32_t start = 0, std::size_t size = std::string::npos) {
   return FindPattern(reinterpret_cast<const unsigned char*>(text.data()),
-                     size == std::string::npos ? text.size() : size,
-                     std::move(pattern), start);
+                     size == std::string::npos ? text.size() : size, std::move(pattern), start);
 }
 
 struct SearchCase {
@@ -32,16 +31,14 @@ TEST_P(FindPatternCases, FindsTheLeftmostOccurrence) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, FindPatternCases,
-    ::testing::Values(
-        SearchCase{"AtStart", "<ui><a/>", 0},
-        SearchCase{"RestartsOnTheMismatchedByte", "<u<ui>", 2},
-        SearchCase{"DoubledOpeningBracket", "<<ui>", 1},
-        SearchCase{"FirstOfTwo", "xx<ui>yy<ui>", 2},
-        SearchCase{"CutOffAtTheEnd", "abc<ui", -1},
-        SearchCase{"EndsOnTheLastByte", "abc<ui>", 3},
-        SearchCase{"CaseMatters", "<UI>", -1},
-        SearchCase{"Empty", "", -1},
-        SearchCase{"AfterNulBytes", std::string("\0\0<\0<ui>", 9), 4}),
+    ::testing::Values(SearchCase{"AtStart", "<ui><a/>", 0},
+                      SearchCase{"RestartsOnTheMismatchedByte", "<u<ui>", 2},
+                      SearchCase{"DoubledOpeningBracket", "<<ui>", 1},
+                      SearchCase{"FirstOfTwo", "xx<ui>yy<ui>", 2},
+                      SearchCase{"CutOffAtTheEnd", "abc<ui", -1},
+                      SearchCase{"EndsOnTheLastByte", "abc<ui>", 3},
+                      SearchCase{"CaseMatters", "<UI>", -1}, SearchCase{"Empty", "", -1},
+                      SearchCase{"AfterNulBytes", std::string("\0\0<\0<ui>", 9), 4}),
     CaseName());
 
 TEST(FindPatternTest, StopsAtTheReadBufferBound) {
@@ -71,7 +68,9 @@ TEST(FindPatternTest, HonoursTheStartOffset) {
 }
 
 TEST(FindPatternTest, ComparesBytesAsSignedValues) {
-  const std::string text = "a\xBC" "b";
+  const std::string text =
+      "a\xBC"
+      "b";
   EXPECT_EQ(Find(text, {188}), -1);
   EXPECT_EQ(Find(text, {-68}), 1);
   EXPECT_EQ(Find(text, {'a', -68, 'b'}), 0);
@@ -85,10 +84,8 @@ TEST(FindPatternTest, FallsBackThroughPartialMatches) {
 }
 
 TEST(FindPatternTest, BuildsTheFailureTable) {
-  EXPECT_EQ(BuildFailureTable({'a', 'b', 'a', 'b'}),
-            (std::vector<std::int32_t>{0, 0, 1, 2}));
-  EXPECT_EQ(BuildFailureTable({'a', 'a', 'a', 'a'}),
-            (std::vector<std::int32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(BuildFailureTable({'a', 'b', 'a', 'b'}), (std::vector<std::int32_t>{0, 0, 1, 2}));
+  EXPECT_EQ(BuildFailureTable({'a', 'a', 'a', 'a'}), (std::vector<std::int32_t>{0, 1, 2, 3}));
   EXPECT_EQ(BuildFailureTable(kUi), (std::vector<std::int32_t>{0, 0, 0, 0}));
   EXPECT_EQ(BuildFailureTable({'a', 'a', 'b', 'a', 'a', 'a'}),
             (std::vector<std::int32_t>{0, 1, 0, 1, 2, 2}));

@@ -20,8 +20,8 @@ struct LineCase {
 class StatusLines : public ::testing::TestWithParam<LineCase> {};
 
 TEST_P(StatusLines, NameTheRightPath) {
-  EXPECT_EQ(StatusLine(GetParam().result, Native("cache/Bob@S.tmp"),
-                       Native("in/Bob@S_sc.tmp"), Native(".\\ui.7.xml")),
+  EXPECT_EQ(StatusLine(GetParam().result, Native("cache/Bob@S.tmp"), Native("in/Bob@S_sc.tmp"),
+                       Native(".\\ui.7.xml")),
             Native(GetParam().expected));
 }
 
@@ -29,15 +29,16 @@ INSTANTIATE_TEST_SUITE_P(
     Results, StatusLines,
     ::testing::Values(
         LineCase{0, "[SUCCESS] \"in/Bob@S_sc.tmp\" >> \".\\ui.7.xml\".\n"},
-        LineCase{-1, "[WARNING] Cannot open \"cache/Bob@S.tmp\", unable to extract character ID.\n"},
-        LineCase{-2, "[WARNING] \"cache/Bob@S.tmp\" size too small, unable to extract character ID.\n"},
+        LineCase{-1,
+                 "[WARNING] Cannot open \"cache/Bob@S.tmp\", unable to extract character ID.\n"},
+        LineCase{-2,
+                 "[WARNING] \"cache/Bob@S.tmp\" size too small, unable to extract character ID.\n"},
         LineCase{-3, "[WARNING] charID out of range in \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-4, "[ERROR] Cannot open \"in/Bob@S_sc.tmp\", unable to extract <ui>.\n"},
         LineCase{-5, "[ERROR] \"<ui>\" not found in \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-6, "[ERROR] Failed to create ui.####.xml for \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-7, "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is not valid UTF-8.\n"},
-        LineCase{-8, "[UNKNOWN] Code: -8\n"},
-        LineCase{3, "[UNKNOWN] Code: 3\n"}));
+        LineCase{-8, "[UNKNOWN] Code: -8\n"}, LineCase{3, "[UNKNOWN] Code: 3\n"}));
 
 TEST(ReportTest, CountsOnlySuccesses) {
   StringConsole console;
@@ -46,12 +47,11 @@ TEST(ReportTest, CountsOnlySuccesses) {
     ReportResult(result, Native("c"), Native("s"), Native("o"), console, processed);
   }
   EXPECT_EQ(processed, 2u);
-  EXPECT_EQ(console.text_,
-            Native("[SUCCESS] \"s\" >> \"o\".\n"
-                   "[WARNING] Cannot open \"c\", unable to extract character ID.\n"
-                   "[ERROR] Failed to create ui.####.xml for \"s\".\n"
-                   "[SUCCESS] \"s\" >> \"o\".\n"
-                   "[ERROR] \"<ui>\" block in \"s\" is not valid UTF-8.\n"));
+  EXPECT_EQ(console.text_, Native("[SUCCESS] \"s\" >> \"o\".\n"
+                                  "[WARNING] Cannot open \"c\", unable to extract character ID.\n"
+                                  "[ERROR] Failed to create ui.####.xml for \"s\".\n"
+                                  "[SUCCESS] \"s\" >> \"o\".\n"
+                                  "[ERROR] \"<ui>\" block in \"s\" is not valid UTF-8.\n"));
 }
 
 TEST(ReportTest, ProcessFilePairReportsWhatConvertFilePairReturns) {
@@ -63,9 +63,8 @@ TEST(ReportTest, ProcessFilePairReportsWhatConvertFilePairReturns) {
             kCannotOpenCharacterFile);
   EXPECT_EQ(processed, 0u);
   EXPECT_TRUE(output_name.empty());
-  EXPECT_EQ(console.text_,
-            Native("[WARNING] Cannot open \"no such character file\", unable to "
-                   "extract character ID.\n"));
+  EXPECT_EQ(console.text_, Native("[WARNING] Cannot open \"no such character file\", unable to "
+                                  "extract character ID.\n"));
 }
 
 }  // namespace

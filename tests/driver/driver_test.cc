@@ -61,9 +61,10 @@ class FakePlatform : public Platform {
 const NativeString kSep(1, kPathSeparator);
 
 NativeString Banner() {
-  return Native("=================================\n"
-                " Tarnwick - UI Layout Extractor\n"
-                "=================================\n");
+  return Native(
+      "=================================\n"
+      " Tarnwick - UI Layout Extractor\n"
+      "=================================\n");
 }
 
 class DriverTest : public InTempDirTest {
@@ -114,10 +115,10 @@ TEST_F(DriverTest, ConvertsDroppedFilesWithCharacterFilesFromTheCache) {
   WriteBytes("elsewhere/B@S_sc.tmp", SettingsFile("<ui/>"));
   WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(22));
   const NativeString dropped = root_ + kSep + Native("elsewhere") + kSep + Native("B@S_sc.tmp");
-  EXPECT_EQ(RunTarnwick({dropped, Native("no-marker.tmp"), Native(""), dropped,
-                         Native("Ghost@S_sc.tmp")},
-                        platform_),
-            kExitNormal);
+  EXPECT_EQ(
+      RunTarnwick({dropped, Native("no-marker.tmp"), Native(""), dropped, Native("Ghost@S_sc.tmp")},
+                  platform_),
+      kExitNormal);
   EXPECT_EQ(platform_.working_directory_, root_ + kSep + Native("game"));
   EXPECT_EQ(platform_.existence_tests_, std::set<NativeString>{dropped});
   EXPECT_EQ(platform_.console_,
@@ -133,10 +134,10 @@ TEST_F(DriverTest, ConvertsDroppedFilesWithCharacterFilesFromTheCache) {
 TEST_F(DriverTest, FolderAsFirstArgumentPassesTheTestButHasNoMarker) {
   const NativeString folder = root_ + kSep + Native("Docs");
   EXPECT_EQ(RunTarnwick({folder, folder + kSep}, platform_), kExitNormal);
-  EXPECT_EQ(platform_.console_,
-            Header() + Native("[ERROR] \"") + folder + Native("\" file name incorrect.\n") +
-                Native("[ERROR] \"") + folder + kSep + Native("\" file name incorrect.\n") +
-                Native("\nDone! File(s) Processed: 0\n<pause>"));
+  EXPECT_EQ(platform_.console_, Header() + Native("[ERROR] \"") + folder +
+                                    Native("\" file name incorrect.\n") + Native("[ERROR] \"") +
+                                    folder + kSep + Native("\" file name incorrect.\n") +
+                                    Native("\nDone! File(s) Processed: 0\n<pause>"));
 }
 
 TEST_F(DriverTest, ScansTheCacheFolderInDeliveryOrder) {
@@ -152,10 +153,10 @@ TEST_F(DriverTest, ScansTheCacheFolderInDeliveryOrder) {
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
   EXPECT_EQ(platform_.enumerated_folder_, cache_);
   EXPECT_EQ(platform_.console_,
-            Header() + Native("[SUCCESS] \"") + cache_ + Native("B@S_sc.tmp\" >> \".\\ui.2.xml\".\n") +
-                Native("[ERROR] \"") + cache_ + Native("C@S_SC.TMP\" file name incorrect.\n") +
-                Native("[WARNING] Cannot open \"") + cache_ +
-                Native("Lone@S.tmp\", unable to extract character ID.\n") +
+            Header() + Native("[SUCCESS] \"") + cache_ +
+                Native("B@S_sc.tmp\" >> \".\\ui.2.xml\".\n") + Native("[ERROR] \"") + cache_ +
+                Native("C@S_SC.TMP\" file name incorrect.\n") + Native("[WARNING] Cannot open \"") +
+                cache_ + Native("Lone@S.tmp\", unable to extract character ID.\n") +
                 Native("[SUCCESS] \"") + cache_ + Native("A@S_sc.tmp\" >> \".\\ui.1.xml\".\n") +
                 Native("\nDone! File(s) Processed: 2\n<pause>"));
 }
@@ -176,15 +177,15 @@ TEST_F(DriverTest, CacheFolderThatCannotBeEnumeratedEndsTheRun) {
 TEST_F(DriverTest, ScanPairsOnTheWholePath) {
   // A marker in the folder part is the first one found.
   platform_.documents_ = root_ + kSep + Native("u_sc.tmp");
-  const NativeString cache = platform_.documents_ + kSep + Native("Quellmoor") + kSep +
-                             Native("cache") + kSep;
+  const NativeString cache =
+      platform_.documents_ + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep;
   platform_.entries_ = {{Native("A@S_sc.tmp"), false}};
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
-  EXPECT_EQ(platform_.console_,
-            Header() + Native("[WARNING] Cannot open \"") + root_ + kSep +
-                Native("u.tmp") + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep +
-                Native("A@S_sc.tmp\", unable to extract character ID.\n") +
-                Native("\nDone! File(s) Processed: 0\n<pause>"));
+  EXPECT_EQ(platform_.console_, Header() + Native("[WARNING] Cannot open \"") + root_ + kSep +
+                                    Native("u.tmp") + kSep + Native("Quellmoor") + kSep +
+                                    Native("cache") + kSep +
+                                    Native("A@S_sc.tmp\", unable to extract character ID.\n") +
+                                    Native("\nDone! File(s) Processed: 0\n<pause>"));
 }
 
 TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
@@ -194,20 +195,20 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
   platform_.documents_.clear();
   const NativeString dropped = cache_ + Native("A@S_sc.tmp");
   EXPECT_EQ(RunTarnwick({dropped}, platform_), kExitNormal);
-  EXPECT_EQ(platform_.console_,
-            Header() +
-                Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                       "look in.\n"
-                       "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
-                       "\nDone! File(s) Processed: 0\n<pause>"));
+  EXPECT_EQ(
+      platform_.console_,
+      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
+                        "look in.\n"
+                        "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
+                        "\nDone! File(s) Processed: 0\n<pause>"));
 
   platform_.console_.clear();
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
-  EXPECT_EQ(platform_.console_,
-            Header() +
-                Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                       "look in.\n"
-                       "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
+  EXPECT_EQ(
+      platform_.console_,
+      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
+                        "look in.\n"
+                        "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
 }
 
 TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {

@@ -12,8 +12,7 @@ struct PairingCase {
 class Pairing : public ::testing::TestWithParam<PairingCase> {};
 
 TEST_P(Pairing, RemovesTheFirstMarkersSc) {
-  const std::optional<NativeString> paired =
-      PairedCharacterName(Native(GetParam().settings_name));
+  const std::optional<NativeString> paired = PairedCharacterName(Native(GetParam().settings_name));
   if (GetParam().character_name == nullptr) {
     EXPECT_FALSE(paired.has_value());
   } else {
@@ -30,8 +29,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PairingCase{"_sc.tmp", ".tmp"},
                       PairingCase{"/a_sc.tmp/cache/B_sc.tmp", "/a.tmp/cache/B_sc.tmp"},
                       PairingCase{"Bob@Srv2_SC.TMP", nullptr},
-                      PairingCase{"Bob@Srv2_sc.tm", nullptr},
-                      PairingCase{"sc.tmp", nullptr},
+                      PairingCase{"Bob@Srv2_sc.tm", nullptr}, PairingCase{"sc.tmp", nullptr},
                       PairingCase{"", nullptr}));
 
 TEST(BaseNameTest, TakesTheTextAfterTheLastSeparator) {

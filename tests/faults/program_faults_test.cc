@@ -4,13 +4,12 @@
 // the console, and that no earlier layout is lost or damaged.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
@@ -158,7 +157,8 @@ TEST_F(ProgramFaultsTest, UnreadableInputsAreReportedAndTheRestConverted) {
   AddPair("C@S", 3, "<ui>c</ui>");
   WriteBytes(root_ + "/drop/D@S_sc.tmp", SettingsFile("<ui>d</ui>"));
   WriteBytes(cache_ + "D@S.tmp", CharacterFile(4));
-  for (const std::string& path : {cache_ + "A@S_sc.tmp", cache_ + "B@S.tmp", root_ + "/drop/D@S_sc.tmp"}) {
+  for (const std::string& path :
+       {cache_ + "A@S_sc.tmp", cache_ + "B@S.tmp", root_ + "/drop/D@S_sc.tmp"}) {
     fs::permissions(path, fs::perms::none);
   }
 
@@ -179,8 +179,8 @@ TEST_F(ProgramFaultsTest, UnreadableInputsAreReportedAndTheRestConverted) {
   fs::permissions(cache_, fs::perms::others_read, fs::perm_options::remove);
   const ProgramRun unlisted = Run({}, kAsNobody);
   EXPECT_EQ(unlisted.exit_code, 254);
-  EXPECT_EQ(unlisted.output,
-            Header() + "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"" + cache_ + "\".\n" + kPause);
+  EXPECT_EQ(unlisted.output, Header() + "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"" +
+                                 cache_ + "\".\n" + kPause);
   EXPECT_EQ(ListFolder(program_folder_), "tarnwick ui.3.xml");
 }
 
@@ -383,7 +383,8 @@ TEST_F(ProgramFaultsTest, AHugeCacheFolderRunsToTheEndInFlatMemory) {
   // Every pair needs the same memory again; a few MiB of names may add up.
   ASSERT_GT(one.peak_kib, 0) << "no peak memory in /proc";
   EXPECT_LT(many.peak_kib, one.peak_kib + 16 * 1024)
-      << "one pair: " << one.peak_kib << " KiB, " << pairs << " more pairs: " << many.peak_kib << " KiB";
+      << "one pair: " << one.peak_kib << " KiB, " << pairs << " more pairs: " << many.peak_kib
+      << " KiB";
 }
 
 TEST_F(ProgramFaultsTest, PathsOfMoreThan400CharactersWork) {

@@ -34,9 +34,7 @@ class ChangingCachePlatform : public Platform {
     folder = documents_;
     return true;
   }
-  bool PathExists(const NativeString& path) override {
-    return SystemPlatform().PathExists(path);
-  }
+  bool PathExists(const NativeString& path) override { return SystemPlatform().PathExists(path); }
   // The files change once the folder is listed, before the first entry is
   // converted.
   bool ForEachSettingsFile(const NativeString& folder,
@@ -78,7 +76,8 @@ class ScanFaultsTest : public InTempDirTest {
     return "=================================\n"
            " Tarnwick - UI Layout Extractor\n"
            "=================================\n"
-           "Current Dir: " + root_ + "/game\n\n";
+           "Current Dir: " +
+           root_ + "/game\n\n";
   }
 
   std::string root_;
@@ -100,14 +99,21 @@ TEST_F(ScanFaultsTest, FilesThatVanishOrBecomeFoldersAreReportedAndTheScanGoesOn
   };
 
   EXPECT_EQ(RunTarnwick({}, platform_), 0);
-  EXPECT_EQ(platform_.console_,
-            Header() +
-            "[SUCCESS] \"" + cache_ + "A@S_sc.tmp\" >> \".\\ui.1.xml\".\n"
-            "[ERROR] Cannot open \"" + cache_ + "B@S_sc.tmp\", unable to extract <ui>.\n"
-            "[WARNING] Cannot open \"" + cache_ + "C@S.tmp\", unable to extract character ID.\n"
-            "[ERROR] Cannot open \"" + cache_ + "D@S_sc.tmp\", unable to extract <ui>.\n"
-            "[SUCCESS] \"" + cache_ + "E@S_sc.tmp\" >> \".\\ui.5.xml\".\n"
-            "\nDone! File(s) Processed: 2\n");
+  EXPECT_EQ(platform_.console_, Header() + "[SUCCESS] \"" + cache_ +
+                                    "A@S_sc.tmp\" >> \".\\ui.1.xml\".\n"
+                                    "[ERROR] Cannot open \"" +
+                                    cache_ +
+                                    "B@S_sc.tmp\", unable to extract <ui>.\n"
+                                    "[WARNING] Cannot open \"" +
+                                    cache_ +
+                                    "C@S.tmp\", unable to extract character ID.\n"
+                                    "[ERROR] Cannot open \"" +
+                                    cache_ +
+                                    "D@S_sc.tmp\", unable to extract <ui>.\n"
+                                    "[SUCCESS] \"" +
+                                    cache_ +
+                                    "E@S_sc.tmp\" >> \".\\ui.5.xml\".\n"
+                                    "\nDone! File(s) Processed: 2\n");
   EXPECT_EQ(ListFolder(root_ + "/game"), "ui.1.xml ui.5.xml");
   EXPECT_EQ(ReadBytes(root_ + "/game/ui.5.xml"), Utf16Of("<ui>E@S</ui>"));
 }
@@ -119,11 +125,12 @@ TEST_F(ScanFaultsTest, ACacheFolderThatVanishesAfterTheListingLosesNothingElse) 
   platform_.after_listing_ = [this] { fs::remove_all(root_ + "/Docs"); };
 
   EXPECT_EQ(RunTarnwick({}, platform_), 0);
-  EXPECT_EQ(platform_.console_,
-            Header() +
-            "[WARNING] Cannot open \"" + cache_ + "A@S.tmp\", unable to extract character ID.\n"
-            "[WARNING] Cannot open \"" + cache_ + "B@S.tmp\", unable to extract character ID.\n"
-            "\nDone! File(s) Processed: 0\n");
+  EXPECT_EQ(platform_.console_, Header() + "[WARNING] Cannot open \"" + cache_ +
+                                    "A@S.tmp\", unable to extract character ID.\n"
+                                    "[WARNING] Cannot open \"" +
+                                    cache_ +
+                                    "B@S.tmp\", unable to extract character ID.\n"
+                                    "\nDone! File(s) Processed: 0\n");
   EXPECT_EQ(ReadBytes(root_ + "/game/ui.1.xml"), "an earlier layout");
 }
 

@@ -4,10 +4,9 @@
 // read of it, that is after the program has taken the file's size.
 
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
@@ -31,8 +30,8 @@ bool IsArmedFile(int fd) {
   struct stat open_file;
   struct stat named_file;
   return g_shrink.armed && fstat(fd, &open_file) == 0 &&
-         stat(g_shrink.path.c_str(), &named_file) == 0 &&
-         open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
+         stat(g_shrink.path.c_str(), &named_file) == 0 && open_file.st_dev == named_file.st_dev &&
+         open_file.st_ino == named_file.st_ino;
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ if(WIN32)
 endif()
 
 install(TARGETS tarnwick RUNTIME DESTINATION .)
-install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md DESTINATION .)
+install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md docs/tarnwick-run.png
+  DESTINATION .)
 
 set(CPACK_PACKAGE_NAME Tarnwick)
 set(CPACK_PACKAGE_VENDOR "Tarnwick developers")

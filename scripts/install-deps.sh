@@ -9,7 +9,7 @@ declare -A GROUPS_PACKAGES=(
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev python3"
-  [art]="librsvg2-bin icoutils"
+  [art]="librsvg2-bin icoutils imagemagick xvfb xterm fonts-dejavu-core fonts-wqy-microhei"
 )
 
 groups=("$@")

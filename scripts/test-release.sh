@@ -13,7 +13,7 @@ cmake --build --preset windows --target package
 zip=build/windows/Tarnwick-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 contents=$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
-[ "$contents" = "CHANGELOG.md LICENSE Tarnwick.exe user-guide.md user-guide.zh-CN.md" ] ||
+[ "$contents" = "CHANGELOG.md LICENSE Tarnwick.exe tarnwick-run.png user-guide.md user-guide.zh-CN.md" ] ||
   fail "zip holds: $contents"
 
 resources=$(x86_64-w64-mingw32-windres -i build/windows/Tarnwick.exe -J coff -O rc)
@@ -69,6 +69,6 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux --target package
 tarball=build/linux/Tarnwick-$version-linux-x86_64.tar.gz
 listing=$(tar tzf "$tarball" | tr '\n' ' ')
-[ "$listing" = "CHANGELOG.md LICENSE tarnwick user-guide.md user-guide.zh-CN.md " ] ||
+[ "$listing" = "CHANGELOG.md LICENSE tarnwick tarnwick-run.png user-guide.md user-guide.zh-CN.md " ] ||
   fail "tarball holds: $listing"
 echo "release archives: $zip, $tarball"

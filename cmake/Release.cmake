@@ -12,13 +12,17 @@ if(WIN32)
   enable_language(RC)
   configure_file(src/driver/tarnwick.manifest.in ${PROJECT_BINARY_DIR}/tarnwick.manifest @ONLY)
   configure_file(src/driver/tarnwick.rc.in ${PROJECT_BINARY_DIR}/tarnwick.rc @ONLY)
+  # The icon is drawn by scripts/make-icon.sh and committed; copying it next
+  # to the .rc reconfigures and rebuilds the resources when it changes.
+  configure_file(src/driver/tarnwick.ico ${PROJECT_BINARY_DIR}/tarnwick.ico COPYONLY)
   target_sources(tarnwick PRIVATE ${PROJECT_BINARY_DIR}/tarnwick.rc)
   set_property(SOURCE ${PROJECT_BINARY_DIR}/tarnwick.rc APPEND PROPERTY
-    OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/tarnwick.manifest)
+    OBJECT_DEPENDS ${PROJECT_BINARY_DIR}/tarnwick.manifest ${PROJECT_BINARY_DIR}/tarnwick.ico)
 endif()
 
 install(TARGETS tarnwick RUNTIME DESTINATION .)
-install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md DESTINATION .)
+install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md docs/tarnwick-run.png
+  DESTINATION .)
 
 set(CPACK_PACKAGE_NAME Tarnwick)
 set(CPACK_PACKAGE_VENDOR "Tarnwick developers")

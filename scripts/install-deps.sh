@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the named groups need, and only those
-# that are missing. Groups: build, windows, fuzz, bench (default: all).
+# that are missing. Groups: build, windows, fuzz, bench (default: all of
+# these four), and art, which only the icon and screenshot scripts use.
 set -euo pipefail
 
 declare -A GROUPS_PACKAGES=(
   [build]="cmake ninja-build g++ googletest libgtest-dev python3"
-  [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64"
+  [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils"
   [fuzz]="clang libclang-rt-14-dev"
   [bench]="libbenchmark-dev python3"
+  [art]="librsvg2-bin icoutils imagemagick xvfb xterm fonts-dejavu-core fonts-wqy-microhei"
 )
 
 groups=("$@")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release archives: what they hold, the Windows program's version
-# resource and manifest, and that two builds of one commit pack to the same
-# bytes.
+# resource, manifest and icon, and that two builds of one commit pack to the
+# same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +13,7 @@ cmake --build --preset windows --target package
 zip=build/windows/Tarnwick-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 contents=$(python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
-[ "$contents" = "CHANGELOG.md LICENSE Tarnwick.exe user-guide.md user-guide.zh-CN.md" ] ||
+[ "$contents" = "CHANGELOG.md LICENSE Tarnwick.exe tarnwick-run.png user-guide.md user-guide.zh-CN.md" ] ||
   fail "zip holds: $contents"
 
 resources=$(x86_64-w64-mingw32-windres -i build/windows/Tarnwick.exe -J coff -O rc)
@@ -28,6 +28,14 @@ for expected in \
     'requestedExecutionLevel level=""asInvoker""'; do
   grep -qF -- "$expected" <<<"$resources" || fail "resources lack: $expected"
 done
+# The main icon, the one Explorer shows: a single icon group, number 1, with
+# the five sizes.
+groups=$(wrestool --list --type=14 build/windows/Tarnwick.exe | cut -d' ' -f1-2)
+[ "$groups" = "--type=14 --name=1" ] || fail "icon groups: $groups"
+main_icon=build/windows/main-icon.ico
+wrestool --extract --type=14 --name=1 --output="$main_icon" build/windows/Tarnwick.exe
+sizes=$(icotool --list "$main_icon" | sed -n 's/.* --width=\([0-9]*\) --height=\([0-9]*\) .*/\1x\2/p' | tr '\n' ' ')
+[ "$sizes" = "16x16 24x24 32x32 48x48 256x256 " ] || fail "main icon sizes: $sizes"
 headers=$(x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe)
 grep -q "Subsystem.*(Windows CUI)" <<<"$headers" || fail "Tarnwick.exe is not a console program"
 
@@ -61,6 +69,6 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux --target package
 tarball=build/linux/Tarnwick-$version-linux-x86_64.tar.gz
 listing=$(tar tzf "$tarball" | tr '\n' ' ')
-[ "$listing" = "CHANGELOG.md LICENSE tarnwick user-guide.md user-guide.zh-CN.md " ] ||
+[ "$listing" = "CHANGELOG.md LICENSE tarnwick tarnwick-run.png user-guide.md user-guide.zh-CN.md " ] ||
   fail "tarball holds: $listing"
 echo "release archives: $zip, $tarball"

@@ -1,5 +1,5 @@
 #include <windows.h>
-// These rely on what windows.h defines, so they come after it.
+
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>

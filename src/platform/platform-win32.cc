@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/console_text.h"
 #include "platform/platform.h"
 #include "platform/settings_pattern.h"
 
@@ -20,10 +21,11 @@ namespace {
 constexpr UINT kConsoleCodePage = 936;
 
 // Code page 936 holds no character beyond the basic plane; each such
-// character becomes a single '?', as any other one the code page lacks.
-std::wstring WithoutSurrogatePairs(const std::wstring& text) {
+// character becomes a single '?', as any other one the code page lacks. A
+// line end becomes CR LF, as a text-mode stream would write it.
+std::wstring ForRedirectedOutput(const std::wstring& text) {
   std::wstring result;
-  result.reserve(text.size());
+  result.reserve(text.size() + text.size() / 32);
   for (std::size_t k = 0; k < text.size(); ++k) {
     const wchar_t c = text[k];
     const bool high = c >= 0xD800 && c <= 0xDBFF;
@@ -31,6 +33,9 @@ std::wstring WithoutSurrogatePairs(const std::wstring& text) {
       result += L'?';
       ++k;
       continue;
+    }
+    if (c == L'\n') {
+      result += L'\r';
     }
     result += c;
   }
@@ -40,7 +45,7 @@ std::wstring WithoutSurrogatePairs(const std::wstring& text) {
 // Text for a redirected standard output: code page 936, '?' for whatever the
 // code page cannot hold, so that one odd file name loses no later line.
 std::string InConsoleCodePage(const std::wstring& text) {
-  const std::wstring representable = WithoutSurrogatePairs(text);
+  const std::wstring representable = ForRedirectedOutput(text);
   if (representable.empty()) {
     return {};
   }
@@ -69,9 +74,10 @@ class Win32Platform : public Platform {
       // The console takes the wide text as it is, in any code page.
       std::size_t done = 0;
       while (done < text.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
+        const std::size_t end = ConsoleChunkEnd(text, done, kConsoleChunkUnits);
         DWORD written = 0;
-        if (!::WriteConsoleW(console_, text.data() + done, chunk, &written, nullptr) ||
+        if (!::WriteConsoleW(console_, text.data() + done, static_cast<DWORD>(end - done), &written,
+                             nullptr) ||
             written == 0) {
           return;
         }
@@ -79,10 +85,23 @@ class Win32Platform : public Platform {
       }
       return;
     }
-    // Standard output stays in text mode: a line end arrives as CR LF.
+    if (output_ == nullptr) {
+      return;
+    }
+    // One call for the whole text, whatever standard output is: the C
+    // runtime leaves a character device such as NUL unbuffered and would
+    // write it a byte at a time.
     const std::string bytes = InConsoleCodePage(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD written = 0;
+      if (!WriteFile(output_, bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                     &written, nullptr) ||
+          written == 0) {
+        return;
+      }
+      done += written;
+    }
   }
 
   bool GetExecutablePath(NativeString& path) override {
@@ -186,14 +205,20 @@ class Win32Platform : public Platform {
     }
     console_detected_ = true;
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+      return;
+    }
     DWORD mode = 0;
-    if (output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode)) {
+    if (GetConsoleMode(output, &mode)) {
       console_ = output;
+    } else {
+      output_ = output;
     }
   }
 
   bool console_detected_ = false;
   HANDLE console_ = nullptr;  ///< Standard output when it is a console.
+  HANDLE output_ = nullptr;   ///< Standard output when it is anything else.
 };
 
 }  // namespace

@@ -51,13 +51,20 @@ ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_
 // The output of a block of n bytes takes at most 2 + 2n bytes.
 constexpr std::size_t kOutputCapacity = 2 + 2 * kReadBufferSize;
 
-// One allocation per call holds the settings bytes and, behind them, the
-// output file's bytes. Its size never changes, so the allocator hands the
-// same memory to every call and a long scan's memory stays flat.
+// One allocation holds the settings bytes and, behind them, the output
+// file's bytes. Its size never changes.
 struct PairBuffer {
   std::unique_ptr<unsigned char[]> memory;
   std::size_t settings_size = 0;
 };
+
+// The buffer is kept from one pair to the next: an allocation this large is
+// handed out as fresh pages by the Windows heap every time, which costs every
+// pair a page fault per page. The program converts on one thread.
+PairBuffer& ReusedPairBuffer() {
+  static PairBuffer buffer;
+  return buffer;
+}
 
 unsigned char* SettingsBytes(PairBuffer& buffer) { return buffer.memory.get(); }
 unsigned char* OutputBytes(PairBuffer& buffer) { return buffer.memory.get() + kReadBufferSize; }
@@ -67,7 +74,9 @@ bool ReadSettingsFile(const NativeString& settings_path, PairBuffer& buffer) {
   if (!file.Open(settings_path)) {
     return false;
   }
-  buffer.memory.reset(new unsigned char[kReadBufferSize + kOutputCapacity]);
+  if (!buffer.memory) {
+    buffer.memory.reset(new unsigned char[kReadBufferSize + kOutputCapacity]);
+  }
   // Asking for no more than the file holds lets one read call do.
   const std::int64_t size = file.Size();
   const std::size_t wanted = size >= 0 && static_cast<std::uint64_t>(size) < kReadBufferSize
@@ -116,7 +125,7 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
   if (id_result != kConverted) {
     return id_result;
   }
-  PairBuffer buffer;
+  PairBuffer& buffer = ReusedPairBuffer();
   if (!ReadSettingsFile(settings_path, buffer)) {
     return kCannotOpenSettingsFile;
   }

@@ -195,4 +195,12 @@ TEST_F(ConvertFilePairTest, SamePairTwiceWritesTheSameFile) {
   EXPECT_EQ(OutputFolder(), "ui.7.xml");
 }
 
+// The memory of a pair is kept for the next one: a block that ends with its
+// file must not run on into what an earlier, longer file left there.
+TEST_F(ConvertFilePairTest, APairSeesNoneOfAnEarlierLongerFile) {
+  ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(3000, 'x')), kConverted);
+  ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui>ab"), kConverted);
+  EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui>ab"));
+}
+
 }  // namespace

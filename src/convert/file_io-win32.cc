@@ -74,16 +74,19 @@ bool InputFile::Open(const NativeString& path) {
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
+  // A seek and plain reads, not reads at an OVERLAPPED offset: for those Wine
+  // asks its server about a completion port after every read.
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  if (!SetFilePointerEx(Win32Handle(handle_), position, nullptr, FILE_BEGIN)) {
+    return 0;
+  }
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
-    const std::uint64_t position = static_cast<std::uint64_t>(offset) + total;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(position & 0xFFFFFFFFu);
-    at.OffsetHigh = static_cast<DWORD>(position >> 32);
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
     DWORD got = 0;
-    if (!ReadFile(Win32Handle(handle_), bytes + total, chunk, &got, &at) || got == 0) {
+    if (!ReadFile(Win32Handle(handle_), bytes + total, chunk, &got, nullptr) || got == 0) {
       break;
     }
     total += got;

@@ -10,6 +10,8 @@ scripts/install-deps.sh build windows
 cmake --preset windows -B build/windows-bench \
   -DTARNWICK_BUILD_TESTS=OFF -DTARNWICK_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build/windows-bench
+# The launcher that times each run is a Linux program.
+c++ -O2 -std=c++20 -o build/windows-bench/tarnwick_measure_run bench/measure_run.cc
 
 source scripts/wine-prefix.sh
 documents=$(wine_documents)

@@ -43,6 +43,8 @@ def parse_args():
     parser.add_argument("--startup-rounds", type=int, default=7)
     parser.add_argument("--block-kib", type=int, default=150)
     parser.add_argument("--build", type=Path, default=ROOT / "build/windows-bench")
+    parser.add_argument("--measure", type=Path,
+                        default=ROOT / "build/windows-bench/tarnwick_measure_run")
     parser.add_argument("--no-targets", action="store_true",
                         help="leave out the targets, e.g. for a run on a tiny input")
     return parser.parse_args()
@@ -61,18 +63,20 @@ def documents_windows_path(documents):
 
 
 class Run:
-    """One timed start: wall seconds and peak resident KiB of the Wine process."""
+    """One timed start under the launcher: wall and processor seconds, and
+    the peak resident KiB of the Wine process."""
 
-    def __init__(self, command, stdout_path, expect_status):
+    def __init__(self, measure, command, stdout_path, result_path, expect_status):
         with open(stdout_path, "wb") as stdout, open(os.devnull, "rb") as stdin:
-            start = time.perf_counter()
-            child = subprocess.Popen(command, stdin=stdin, stdout=stdout)
-            _, status, usage = os.wait4(child.pid, 0)
-            self.seconds = time.perf_counter() - start
-        child.returncode = os.waitstatus_to_exitcode(status)
-        if child.returncode not in expect_status:
-            sys.exit(f"{command} exited with {child.returncode}")
-        self.peak_kib = usage.ru_maxrss
+            subprocess.run([str(measure), str(result_path)] + command, stdin=stdin, stdout=stdout,
+                           check=True)
+        with open(result_path) as result:
+            wall, processor, peak_kib, status = (int(value) for value in result.read().split())
+        if status not in expect_status:
+            sys.exit(f"{command} exited with {status}")
+        self.seconds = wall / 1e9
+        self.processor_seconds = processor / 1e9
+        self.peak_kib = peak_kib
 
 
 class Setup:
@@ -90,6 +94,8 @@ class Setup:
         self.expected_path = args.work / "expected.tsv"
         self.expected_path.write_text("")
         self.expected = []
+        # The launcher takes a full path.
+        self.wine = shutil.which("wine")
 
     def fill_cache(self, pairs):
         """Makes a cache folder of `pairs` pairs (0: an empty one)."""
@@ -109,10 +115,10 @@ class Setup:
 
     def command(self, program):
         if program == "tool":
-            return ["wine", str(self.outputs["tool"] / "Tarnwick.exe")]
+            return [self.wine, str(self.outputs["tool"] / "Tarnwick.exe")]
         floor = self.args.build / "bench/tarnwick_win32_io_floor.exe"
         flush = ["--flush"] if program == "floor+flush" else []
-        return ["wine", str(floor)] + flush + [self.cache_windows,
+        return [self.wine, str(floor)] + flush + [self.cache_windows,
                                                windows_path(self.outputs[program]),
                                                windows_path(self.expected_path)]
 
@@ -120,7 +126,8 @@ class Setup:
         stdout_path = TARGETS[target] or self.args.work / f"{program}.out"
         # An empty cache folder ends the tool's run with -2 (254 as a status).
         status = {0, 254} if not self.expected else {0}
-        return Run(self.command(program), stdout_path, status)
+        result_path = self.args.work / f"{program}.measure"
+        return Run(self.args.measure, self.command(program), stdout_path, result_path, status)
 
     def check_tool(self):
         pairs = len(self.expected)

@@ -28,3 +28,7 @@ wine build/windows/tests/tarnwick_unit_tests.exe </dev/null
 build/linux/tests/tarnwick_end_to_end_tests \
   --program=build/windows/Tarnwick.exe \
   --holder=build/windows/tests/hold_file_open.exe </dev/null
+
+# The Windows benchmark builds and runs once on a tiny input: a check that it
+# still works, not a measurement (bench/run-windows.sh measures).
+bench/run-windows.sh --pairs 10 --rounds 1 --startup-rounds 1 --no-targets </dev/null

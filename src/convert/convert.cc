@@ -1,12 +1,12 @@
 #include "convert/convert.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "convert/decode.h"
 #include "convert/file_io.h"
+#include "convert/find_byte.h"
 #include "convert/find_pattern.h"
 
 namespace {
@@ -136,9 +136,8 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
   }
   const unsigned char* block = settings + start;
   const std::size_t available = buffer.settings_size - static_cast<std::size_t>(start);
-  const void* nul = std::memchr(block, 0, available);
-  const std::size_t block_size =
-      nul ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - block) : available;
+  const unsigned char* nul = FindByte(block, available, 0);
+  const std::size_t block_size = nul ? static_cast<std::size_t>(nul - block) : available;
 
   // Decoding comes first, so a damaged block never touches an earlier output.
   std::size_t output_size = 0;

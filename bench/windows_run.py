@@ -43,6 +43,7 @@ def parse_args():
     parser.add_argument("--startup-rounds", type=int, default=7)
     parser.add_argument("--block-kib", type=int, default=150)
     parser.add_argument("--build", type=Path, default=ROOT / "build/windows-bench")
+    parser.add_argument("--tool", type=Path, help="another Tarnwick.exe to time, e.g. an older one")
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/windows-bench/tarnwick_measure_run")
     parser.add_argument("--no-targets", action="store_true",
@@ -90,7 +91,7 @@ class Setup:
         for folder in self.outputs.values():
             folder.mkdir(parents=True, exist_ok=True)
         # The tool writes next to itself, so it gets a program folder of its own.
-        shutil.copy2(args.build / "Tarnwick.exe", self.outputs["tool"] / "Tarnwick.exe")
+        shutil.copy2(args.tool or args.build / "Tarnwick.exe", self.outputs["tool"] / "Tarnwick.exe")
         self.expected_path = args.work / "expected.tsv"
         self.expected_path.write_text("")
         self.expected = []

@@ -51,8 +51,9 @@ std::optional<NativeString> FindCacheFolder(Platform& platform) {
     platform.WriteConsole(NoDocumentsFolderText());
     return std::nullopt;
   }
-  return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") +
-         kPathSeparator;
+  return platform.FindInDocumentsFolders(
+      documents,
+      kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") + kPathSeparator);
 }
 
 void ConvertDroppedFiles(const std::vector<NativeString>& arguments,

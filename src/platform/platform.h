@@ -33,6 +33,16 @@ class Platform {
   /// the system cannot name one.
   virtual bool GetDocumentsFolder(NativeString& folder) = 0;
 
+  /// The folder `relative` (which starts and ends with a separator) in the
+  /// user's `documents` folder. Where Windows programs may also run under
+  /// Wine or Proton and that folder does not exist, the first one that does
+  /// in a Documents folder inside their prefixes; when none does, the one in
+  /// `documents` all the same. Windows has just the one Documents folder.
+  virtual NativeString FindInDocumentsFolders(const NativeString& documents,
+                                              const NativeString& relative) {
+    return documents + relative;
+  }
+
   /// True when a file or a folder exists at `path`.
   virtual bool PathExists(const NativeString& path) = 0;
 

@@ -1,7 +1,10 @@
+// windows.h first: the others rely on what it defines.
+// clang-format off
+#include <windows.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <windows.h>
+// clang-format on
 // The Platform method of that name is ours, not the Win32 macro.
 #undef WriteConsole
 

@@ -25,9 +25,9 @@ class InputFile {
   /// arrived; fewer only at the end of the file or on a read error.
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t size);
 
+ private:
   void Close();
 
- private:
   std::intptr_t handle_ = -1;
   std::int64_t size_ = -1;  ///< Taken by Open, which looks at the file anyway.
 };

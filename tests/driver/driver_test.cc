@@ -47,6 +47,7 @@ class FakePlatform : public Platform {
     return !entries_.empty();
   }
   void Pause() override { console_ += Native("<pause>"); }
+  void CleanUpOnInterrupt(void (*clean_up)()) override { clean_up_ = clean_up; }
 
   NativeString executable_;
   NativeString documents_;
@@ -56,6 +57,7 @@ class FakePlatform : public Platform {
   NativeString enumerated_folder_;
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
+  void (*clean_up_)() = nullptr;
 };
 
 const NativeString kSep(1, kPathSeparator);

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "end_to_end_fixture.h"
 #include "fixtures.h"
@@ -68,6 +71,33 @@ TEST_F(EndToEndTest, NewFilesOfEndedRunsAreRemovedAndNothingElse) {
     EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml.1-0.part"), "still being written");
   }
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+// A virus scanner or an indexer holds a new file for a moment: here another
+// program holds the output until the new file shows, then lets go.
+TEST_F(EndToEndTest, AnOutputHeldForAMomentIsStillReplaced) {
+  if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
+  AddPair("Held@S", CharacterFile(43), SettingsFile("<ui>new</ui>"));
+  WriteBytes(program_folder_ + "/ui.43.xml", "an earlier layout");
+  BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.43.xml")},
+                           environment_);
+  ASSERT_EQ(holder.ReadLine(), "held");
+  std::atomic<bool> run_ended = false;
+  std::thread letting_go([&] {
+    while (!run_ended && ListFolder(program_folder_).find(".part") == std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    holder.Finish();
+  });
+  const ProgramRun run = Run({});
+  run_ended = true;
+  letting_go.join();
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + cache_shown_ +
+                                "Held@S_sc.tmp\" >> \".\\ui.43.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.43.xml"), Utf16Of("<ui>new</ui>"));
+  EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.43.xml");
 }
 
 }  // namespace

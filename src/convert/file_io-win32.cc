@@ -187,8 +187,8 @@ void RemoveInFlightFile() {
 }
 
 void RemoveLeftoverFiles(const NativeString& folder) {
-  const std::wstring prefix =
-      folder.ends_with(L'\\') || folder.ends_with(L':') ? folder : folder + L'\\';
+  // "D:" alone is the drive's remembered folder; its root is meant.
+  const std::wstring prefix = folder.ends_with(L'\\') ? folder : folder + L'\\';
   WIN32_FIND_DATAW found;
   const HANDLE search = FindFirstFileExW((prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);

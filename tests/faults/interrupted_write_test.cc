@@ -132,6 +132,22 @@ TEST_P(SignalAtTheRename, EndsTheProgramWithoutLeavingTheNewFile) {
   EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
 }
 
+// As under nohup: a hang-up that the caller ignores must not end the run.
+TEST_F(InterruptedWriteTest, ASignalTheCallerIgnoresStaysIgnored) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGHUP, SIG_IGN);
+    SystemPlatform().CleanUpOnInterrupt(RemoveInFlightFile);
+    g_seam.signal_at_rename = SIGHUP;
+    _exit(Convert() == kConverted ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>new</ui>"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, SignalAtTheRename,
                          ::testing::Values(SignalCase{"Interrupt", SIGINT},
                                            SignalCase{"Terminate", SIGTERM},

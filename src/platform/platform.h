@@ -53,8 +53,15 @@ class Platform {
   virtual bool ForEachSettingsFile(const NativeString& folder,
                                    const std::function<void(const CacheEntry&)>& visit) = 0;
 
-  /// Prompts for a key press and waits for it.
+  /// Prompts for a key press and waits for it; on a terminal the program
+  /// does not hold (a background job), does neither.
   virtual void Pause() = 0;
+
+  /// Arranges that an interrupt, termination or hang-up (a signal, or a
+  /// console event on Windows) first sets the terminal back and runs
+  /// `clean_up`, then ends the program as it would have. `clean_up` must be
+  /// safe to run in a signal handler.
+  virtual void CleanUpOnInterrupt(void (*clean_up)()) = 0;
 };
 
 /// The operating system the program runs on.

@@ -154,14 +154,27 @@ ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
   }
   ProgramRun run;
   bool typed = false;
+  int status = 0;
+  bool ended = false;
+  int quiet_ms = 0;
   for (;;) {
     pollfd fd = {terminal, POLLIN, 0};
-    // A program that never shows its prompt, or never ends, fails the test
-    // instead of hanging it.
-    if (poll(&fd, 1, 20000) <= 0) {
-      kill(pid, SIGKILL);
-      break;
+    if (poll(&fd, 1, 100) <= 0) {
+      // Helpers the program started (Wine's services) may hold the terminal
+      // open after it ended; its end is what counts.
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        ended = true;
+        break;
+      }
+      // A program that never shows its prompt, or never ends, fails the
+      // test instead of hanging it.
+      if ((quiet_ms += 100) >= 20000) {
+        kill(pid, SIGKILL);
+        break;
+      }
+      continue;
     }
+    quiet_ms = 0;
     char buffer[4096];
     const ssize_t got = read(terminal, buffer, sizeof buffer);
     if (got <= 0) {
@@ -172,8 +185,18 @@ ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
       typed = write(terminal, key.data(), key.size()) == static_cast<ssize_t>(key.size());
     }
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  if (!ended) {
+    waitpid(pid, &status, 0);
+  }
+  // What it wrote just before it ended.
+  for (pollfd fd = {terminal, POLLIN, 0}; ended && poll(&fd, 1, 0) > 0;) {
+    char buffer[4096];
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    run.output.append(buffer, static_cast<std::size_t>(got));
+  }
   run.exit_code = ExitCodeOf(status);
   termios settings;
   constexpr tcflag_t kLineMode = ICANON | ECHO | ISIG;

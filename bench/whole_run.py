@@ -38,7 +38,7 @@ def parse_args():
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--block-kib", type=int, default=150)
     parser.add_argument("--work", type=Path, default=Path("/dev/shm/tarnwick-bench"))
-    parser.add_argument("--tool", type=Path, default=ROOT / "build/bench/tarnwick")
+    parser.add_argument("--tool", type=Path, default=ROOT / "build/bench/bench/tarnwick")
     parser.add_argument("--floor", type=Path, default=ROOT / "build/bench/bench/tarnwick_io_floor")
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/bench/bench/tarnwick_measure_run")

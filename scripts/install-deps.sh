@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the named groups need, and only those
-# that are missing. Groups: build, windows, fuzz, bench (default: all of
-# these four), and art, which only the icon and screenshot scripts use.
+# that are missing. Groups: build, windows, fuzz, bench, format (default:
+# these five), and art, which only the icon and screenshot scripts use. Every name here resolves on Debian 12 and 13: the clang runtime comes
+# through Debian's default-version package, not a numbered one.
 set -euo pipefail
 
 declare -A GROUPS_PACKAGES=(
   [build]="cmake ninja-build g++ googletest libgtest-dev python3"
-  [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils"
-  [fuzz]="clang libclang-rt-14-dev"
-  [bench]="libbenchmark-dev python3"
+  [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils python3"
+  [fuzz]="cmake ninja-build clang libclang-rt-dev"
+  [bench]="cmake ninja-build g++ libbenchmark-dev python3"
+  [format]="git"
   [art]="librsvg2-bin icoutils imagemagick xvfb xterm fonts-dejavu-core fonts-wqy-microhei"
 )
 
 groups=("$@")
-[ ${#groups[@]} -gt 0 ] || groups=(build windows fuzz bench)
+[ ${#groups[@]} -gt 0 ] || groups=(build windows fuzz bench format)
 
 wanted=()
 for group in "${groups[@]}"; do
@@ -21,15 +23,38 @@ for group in "${groups[@]}"; do
   wanted+=(${GROUPS_PACKAGES[$group]})
 done
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+updated=false
+update_once() {
+  $updated || { $sudo apt-get update -q; updated=true; }
+}
+is_installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"
+}
+
+# The tree is formatted by clang-format 14: its own package where Debian has
+# it (Debian 12), else the default one, which scripts/check-format.sh then
+# reports as another version.
+for group in "${groups[@]}"; do
+  [ "$group" = format ] || continue
+  if ! is_installed clang-format-14 && ! is_installed clang-format; then
+    update_once
+    if apt-cache show clang-format-14 >/dev/null 2>&1; then
+      wanted+=(clang-format-14)
+    else
+      wanted+=(clang-format)
+    fi
+  fi
+done
+
 missing=()
 for package in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+  is_installed "$package" || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
+update_once
 $sudo apt-get install -y -q "${missing[@]}"

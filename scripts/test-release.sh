@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install-deps.sh build windows
+
 version=$(sed -n 's/^project(Tarnwick VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 fail() { echo "release check failed: $*" >&2; exit 1; }
 
@@ -48,7 +50,8 @@ python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.arg
 documents=$(wine_documents) || fail "no Documents folder in the Wine prefix"
 mkdir -p "$documents/Quellmoor"
 cp -r samples/cache "$documents/Quellmoor/cache"
-console=$(cd "$unpacked" && wine Tarnwick.exe </dev/null | tr -d '\r') || fail "Tarnwick.exe failed"
+console=$(cd "$unpacked" && timeout 2m wine Tarnwick.exe </dev/null | tr -d '\r') ||
+  fail "Tarnwick.exe failed or did not end within 2 minutes"
 grep -qF "Done! File(s) Processed: 2" <<<"$console" || fail "sample run printed: $console"
 for id in 4503599627370497 4503599627371000; do
   [ -f "$unpacked/ui.$id.xml" ] || fail "sample run wrote no ui.$id.xml"

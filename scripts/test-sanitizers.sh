@@ -3,6 +3,8 @@
 # and UndefinedBehaviorSanitizer: any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh build
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan

@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install-deps.sh build windows
+
 cmake --preset windows
 cmake --build --preset windows
 # The end-to-end tests are a Linux program that drives Tarnwick.exe by wine.
@@ -24,11 +26,22 @@ done
 
 source scripts/wine-prefix.sh
 
-wine build/windows/tests/tarnwick_unit_tests.exe </dev/null
-build/linux/tests/tarnwick_end_to_end_tests \
+# Time limits turn a hang into a failure that names the runner.
+run_limited() {
+  local limit=$1
+  shift
+  local status=0
+  timeout --kill-after=10s "$limit" "$@" </dev/null || status=$?
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "$1 did not end within $limit" >&2
+  fi
+  return "$status"
+}
+run_limited 5m wine build/windows/tests/tarnwick_unit_tests.exe
+run_limited 10m build/linux/tests/tarnwick_end_to_end_tests \
   --program=build/windows/Tarnwick.exe \
-  --holder=build/windows/tests/hold_file_open.exe </dev/null
+  --holder=build/windows/tests/hold_file_open.exe
 
 # The Windows benchmark builds and runs once on a tiny input: a check that it
 # still works, not a measurement (bench/run-windows.sh measures).
-bench/run-windows.sh --pairs 10 --rounds 1 --startup-rounds 1 --no-targets </dev/null
+run_limited 10m bench/run-windows.sh --pairs 10 --rounds 1 --startup-rounds 1 --no-targets

@@ -5,11 +5,13 @@
 wine_work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-wine.XXXXXX")
 export WINEPREFIX="$wine_work/prefix"
 cleanup_wine_prefix() {
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w >/dev/null 2>&1 || true
+  timeout 30s wineserver -k >/dev/null 2>&1 || true
+  timeout 30s wineserver -w >/dev/null 2>&1 || true
   rm -rf "$wine_work"
 }
 trap cleanup_wine_prefix EXIT
+# Stopped by a time limit or by hand, the script still cleans up.
+trap 'exit 143' TERM INT HUP
 
 # Wine links the prefix's Documents folder to HOME's, and the tests fill that
 # folder. No display, no debug output, no Mono or Gecko.
@@ -18,12 +20,13 @@ unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DOCUMENTS_DIR WAYLAND_DISPLAY
 mkdir -p "$HOME"
 # Wine's services outlive the programs they start with; they must not hold
 # on to the calling script's output.
-if ! wineboot -i >"$wine_work/wineboot.log" 2>&1 </dev/null; then
+if ! timeout 5m wineboot -i >"$wine_work/wineboot.log" 2>&1 </dev/null; then
   cat "$wine_work/wineboot.log" >&2
+  echo "wineboot failed or did not end within 5 minutes" >&2
   exit 1
 fi
 # One server for every run that follows, started once the first has ended.
-wineserver -w
+timeout 2m wineserver -w || { echo "the Wine server did not end within 2 minutes" >&2; exit 1; }
 wineserver -p >/dev/null 2>&1 </dev/null
 
 # The Windows user's Documents folder, as a Linux path.

@@ -8,13 +8,29 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "convert/decode.h"
 #include "end_to_end_fixture.h"
 #include "fixtures.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Whether the UTF-16LE `screen` holds the UTF-8 `text`, on a character
+// boundary.
+bool ScreenHolds(const std::string& screen, const std::string& text) {
+  std::vector<unsigned char> wide(2 * text.size());
+  const std::size_t size = DecodeUtf8ToUtf16Le(reinterpret_cast<const unsigned char*>(text.data()),
+                                               text.size(), wide.data());
+  const std::string needle(reinterpret_cast<const char*>(wide.data()), size);
+  for (std::size_t at = screen.find(needle); at != std::string::npos;
+       at = screen.find(needle, at + 1)) {
+    if (at % 2 == 0) return true;
+  }
+  return false;
+}
 
 class WindowsEndToEndTest : public EndToEndTest {
  protected:
@@ -160,6 +176,37 @@ TEST_F(WindowsEndToEndTest, AProgramFolderBeyondFourHundredCharactersIsUsedWhole
                                 "\nDone! File(s) Processed: 1\n" +
                                 Pause()));
   EXPECT_EQ(ReadBytes(folder + "/ui.61.xml"), Utf16Of("<ui>long</ui>"));
+}
+
+// On a console the program writes wide text, so names arrive whole, those
+// beyond code page 936 too. The console is Wine's, on a terminal of the
+// test's own; a helper runs the program in it and then saves what the
+// console's screen holds. On the terminal itself Wine shows a character
+// beyond the basic plane as two replacement characters, so that one is
+// looked for on the screen only.
+TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
+  const std::string cjk = "\xE6\x9D\x8E\xE9\x9B\xB7";  // 李雷
+  const std::string emoji = "\xF0\x9F\x98\x80";        // 😀
+  AddPair(cjk + "@S", CharacterFile(81), SettingsFile("<ui>c</ui>"));
+  AddPair(emoji + "@S", CharacterFile(82), SettingsFile("<ui>e</ui>"));
+  // The helpers are built side by side.
+  const std::string console_screen =
+      (fs::path(g_under_test.holder).parent_path() / "console_screen.exe").string();
+  const std::string screen_file = root_ + "/screen";
+  bool terminal_restored = false;
+  const ProgramRun run = RunProgramOnTerminal(
+      {"wine", console_screen, Shown(screen_file), Shown(program_folder_ + "/Tarnwick.exe")},
+      environment_, root_ + "/caller", "Press any key", "\r", terminal_restored);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  const std::string screen = ReadBytes(screen_file);
+  EXPECT_TRUE(ScreenHolds(
+      screen, "[SUCCESS] \"" + cache_shown_ + cjk + "@S_sc.tmp\" >> \".\\ui.81.xml\"."));
+  EXPECT_TRUE(ScreenHolds(
+      screen, "[SUCCESS] \"" + cache_shown_ + emoji + "@S_sc.tmp\" >> \".\\ui.82.xml\"."));
+  EXPECT_TRUE(ScreenHolds(screen, "Done! File(s) Processed: 2"));
+  EXPECT_NE(run.output.find("\\" + cjk + "@S_sc.tmp\""), std::string::npos) << run.output;
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.81.xml"), Utf16Of("<ui>c</ui>"));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.82.xml"), Utf16Of("<ui>e</ui>"));
 }
 
 }  // namespace

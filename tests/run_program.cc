@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -140,45 +142,126 @@ int BackgroundProgram::Finish() {
   return -1;
 }
 
+namespace {
+
+constexpr int kStoppedExit = 99;
+
+// In the child: a stand-in for a shell that starts the program as a
+// background job of the terminal that the child controls.
+[[noreturn]] void ExecAsBackgroundJob(const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& environment,
+                                      const std::string& working_directory, int terminal) {
+  const pid_t job = fork();
+  if (job == 0) {
+    setpgid(0, 0);
+    Exec(argv, environment, working_directory, terminal, terminal, terminal);
+  }
+  setpgid(job, job);
+  int status = 0;
+  if (waitpid(job, &status, WUNTRACED) != job) _exit(127);
+  if (WIFSTOPPED(status)) {
+    // A shell would wait for ever for "fg".
+    kill(job, SIGKILL);
+    waitpid(job, &status, 0);
+    _exit(kStoppedExit);
+  }
+  if (WIFSIGNALED(status)) _exit(128 + WTERMSIG(status));
+  _exit(WEXITSTATUS(status));
+}
+
+void AppendAvailable(int terminal, std::string& output, int wait_ms) {
+  pollfd fd = {terminal, POLLIN, 0};
+  char buffer[4096];
+  while (poll(&fd, 1, wait_ms) > 0) {
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) return;
+    output.append(buffer, static_cast<std::size_t>(got));
+    wait_ms = 0;
+  }
+}
+
+bool SameSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
+         a.c_cc[VMIN] == b.c_cc[VMIN] && a.c_cc[VTIME] == b.c_cc[VTIME];
+}
+
+// What was typed and not read: the terminal keeps it while the test holds
+// it open.
+std::string UnreadInput(int terminal) {
+  termios settings;
+  if (tcgetattr(terminal, &settings) != 0) return {};
+  settings.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+  settings.c_cc[VMIN] = 0;
+  settings.c_cc[VTIME] = 0;
+  tcsetattr(terminal, TCSANOW, &settings);
+  char buffer[256];
+  const ssize_t got = read(terminal, buffer, sizeof buffer);
+  return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
+}
+
+}  // namespace
+
+TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& environment,
+                                 const std::string& working_directory,
+                                 const TerminalScript& script) {
+  TerminalRun result;
+  int master = -1;
+  int terminal = -1;
+  termios before;
+  if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return result;
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(terminal, F_SETFD, FD_CLOEXEC);
+  tcgetattr(terminal, &before);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    ioctl(terminal, TIOCSCTTY, 0);
+    // A SIGQUIT leaves no core file in the test's folders.
+    const rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    if (script.in_background) ExecAsBackgroundJob(argv, environment, working_directory, terminal);
+    Exec(argv, environment, working_directory, terminal, terminal, terminal);
+  }
+  bool acted = false;
+  int status = 0;
+  // A program that never ends fails the test instead of hanging it.
+  for (int waited_ms = 0; waitpid(pid, &status, WNOHANG) != pid; waited_ms += 20) {
+    if (waited_ms > 20000) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    AppendAvailable(master, result.output, 20);
+    if (!acted && result.output.find(script.prompt) != std::string::npos) {
+      acted = true;
+      if (script.signal != 0) {
+        kill(pid, script.signal);
+      } else if (write(master, script.key.data(), script.key.size()) < 0) {
+      }
+    }
+  }
+  AppendAvailable(master, result.output, 0);
+  result.exit_code = ExitCodeOf(status);
+  result.end_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  result.stopped = script.in_background && result.exit_code == kStoppedExit;
+  termios after;
+  result.terminal_restored = tcgetattr(terminal, &after) == 0 && SameSettings(before, after);
+  result.input_left = UnreadInput(terminal);
+  close(master);
+  close(terminal);
+  return result;
+}
+
 ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment,
                                 const std::string& working_directory, const std::string& prompt,
                                 const std::string& key, bool& terminal_restored) {
-  int terminal = -1;
-  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-  if (pid < 0) {
-    return {};
-  }
-  if (pid == 0) {
-    Exec(argv, environment, working_directory, 0, 1, 2);
-  }
-  ProgramRun run;
-  bool typed = false;
-  for (;;) {
-    pollfd fd = {terminal, POLLIN, 0};
-    // A program that never shows its prompt, or never ends, fails the test
-    // instead of hanging it.
-    if (poll(&fd, 1, 20000) <= 0) {
-      kill(pid, SIGKILL);
-      break;
-    }
-    char buffer[4096];
-    const ssize_t got = read(terminal, buffer, sizeof buffer);
-    if (got <= 0) {
-      break;  // EIO once the program has closed its side
-    }
-    run.output.append(buffer, static_cast<std::size_t>(got));
-    if (!typed && run.output.find(prompt) != std::string::npos) {
-      typed = write(terminal, key.data(), key.size()) == static_cast<ssize_t>(key.size());
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exit_code = ExitCodeOf(status);
-  termios settings;
-  constexpr tcflag_t kLineMode = ICANON | ECHO | ISIG;
-  terminal_restored =
-      tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & kLineMode) == kLineMode;
-  close(terminal);
-  return run;
+  const TerminalRun run =
+      RunProgramOnTerminal(argv, environment, working_directory, TerminalScript{prompt, key});
+  terminal_restored = run.terminal_restored;
+  ProgramRun result;
+  result.exit_code = run.exit_code;
+  result.output = run.output;
+  return result;
 }

@@ -39,10 +39,33 @@ class BackgroundProgram {
   int output_ = -1;
 };
 
-/// Runs `argv` as RunProgram does, but on a new terminal of its own, and
-/// types `key` once the program shows `prompt`. `terminal_restored` tells
-/// whether the terminal was back in its usual line mode, with echo and
-/// signals, once the program ended.
+/// What happens to a program on a terminal of its own.
+struct TerminalScript {
+  std::string prompt;          ///< Once the program shows this...
+  std::string key;             ///< ...this is typed,...
+  int signal = 0;              ///< ...or, when not 0, this signal is sent to it.
+  bool in_background = false;  ///< Started as a background job, as by "program &".
+};
+
+/// What a program run on a terminal left behind.
+struct TerminalRun {
+  int exit_code = -1;              ///< 0 to 255, or -1 when a signal ended it.
+  int end_signal = 0;              ///< The signal that ended it.
+  bool stopped = false;            ///< The terminal stopped it (and the test then killed it).
+  std::string output;              ///< All it wrote, as the terminal passed it on.
+  bool terminal_restored = false;  ///< The terminal's settings are as before the run.
+  std::string input_left;          ///< Typed input that it left unread.
+};
+
+/// Runs `argv` as RunProgram does, but on a new terminal whose controlling
+/// process it is (or a background job of it), and follows `script`. A
+/// program that never ends is killed after 20 seconds.
+TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& environment,
+                                 const std::string& working_directory,
+                                 const TerminalScript& script);
+
+/// The same, typing `key` at `prompt`; `terminal_restored` as above.
 ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment,
                                 const std::string& working_directory, const std::string& prompt,

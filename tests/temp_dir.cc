@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -11,15 +12,21 @@ namespace fs = std::filesystem;
 
 TempDir::TempDir() {
   std::random_device seed;
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  // Names are random, so a few clashes are all that can happen by chance;
+  // anything more means the folder cannot be made at all.
+  for (int attempt = 0; !error && attempt < 100; ++attempt) {
     path_ = base / ("tarnwick-test-" + std::to_string(seed()));
-    std::error_code error;
     if (fs::create_directory(path_, error)) {
-      break;
+      path_ = fs::canonical(path_);
+      return;
     }
   }
-  path_ = fs::canonical(path_);
+  std::cerr << (base.empty() ? "cannot find the temporary folder"
+                             : "cannot create a test folder in \"" + base.string() + "\"")
+            << ": " << (error ? error.message() : "every name tried is taken") << "\n";
+  std::exit(1);
 }
 
 TempDir::~TempDir() {

@@ -1,25 +1,44 @@
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/temporary_name.h"
 
 namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// A name beside `path` that no other run or file is likely to use, and that
-// never looks like a settings file.
-std::string TemporaryNameFor(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%ld-%u.part", static_cast<long>(getpid()), counter++);
-  return path + suffix;
+// The new file of the replace under way, for RemoveInFlightFile, which a
+// signal handler may call at any moment: a plain array, written only while
+// `g_in_flight` is false.
+char g_in_flight_name[PATH_MAX];
+std::atomic<bool> g_in_flight{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// False when the name is too long for the system anyway.
+bool NoteInFlight(const std::string& name) {
+  g_in_flight = false;
+  if (name.size() >= sizeof g_in_flight_name) {
+    return false;
+  }
+  std::memcpy(g_in_flight_name, name.c_str(), name.size() + 1);
+  g_in_flight = true;
+  return true;
+}
+
+std::string NextTemporaryNameFor(const std::string& path) {
+  static std::atomic<std::uint32_t> counter{0};
+  return TemporaryNameFor(path, static_cast<std::uint32_t>(getpid()), counter++);
 }
 
 bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
@@ -37,13 +56,50 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
 
 int CreateTemporaryFile(const std::string& path, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = TemporaryNameFor(path);
+    temporary = NextTemporaryNameFor(path);
+    if (!NoteInFlight(temporary)) {
+      return -1;
+    }
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) {
       return fd;
     }
   }
   return -1;
+}
+
+// Flushed before the rename: after a power cut the name then holds the old
+// contents or the new ones, never data that had not reached the disk.
+bool FlushToDisk(int fd) {
+  while (fsync(fd) != 0) {
+    if (errno != EINTR) {
+      // A file system with no disk behind it has nothing to flush.
+      return errno == EINVAL;
+    }
+  }
+  return true;
+}
+
+// The owner's write bit cleared: the player wants this file kept as it is.
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
+}
+
+bool ProcessRuns(std::uint32_t pid) {
+  if (pid > static_cast<std::uint32_t>(INT_MAX)) {
+    return false;
+  }
+  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+bool IsLeftoverFile(const std::string& folder, const char* name) {
+  const std::optional<std::uint32_t> owner = TemporaryFileOwner(name);
+  if (!owner || *owner == static_cast<std::uint32_t>(getpid()) || ProcessRuns(*owner)) {
+    return false;
+  }
+  struct stat info;
+  return lstat((folder + name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
@@ -89,16 +145,42 @@ void InputFile::Close() {
 }
 
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
+  if (IsReadOnlyFile(path)) {
+    return false;
+  }
   std::string temporary;
   const int fd = CreateTemporaryFile(path, temporary);
   if (fd < 0) {
+    g_in_flight = false;
     return false;
   }
-  const bool written = WriteAll(fd, static_cast<const unsigned char*>(data), size);
+  const bool written =
+      WriteAll(fd, static_cast<const unsigned char*>(data), size) && FlushToDisk(fd);
   const bool closed = close(fd) == 0;
-  if (written && closed && rename(temporary.c_str(), path.c_str()) == 0) {
-    return true;
+  const bool renamed = written && closed && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!renamed) {
+    unlink(temporary.c_str());
   }
-  unlink(temporary.c_str());
-  return false;
+  g_in_flight = false;
+  return renamed;
+}
+
+void RemoveInFlightFile() {
+  if (g_in_flight.exchange(false)) {
+    unlink(g_in_flight_name);
+  }
+}
+
+void RemoveLeftoverFiles(const NativeString& folder) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) {
+    return;
+  }
+  const std::string prefix = folder.ends_with('/') ? folder : folder + '/';
+  while (const dirent* entry = readdir(directory)) {
+    if (IsLeftoverFile(prefix, entry->d_name)) {
+      unlink((prefix + entry->d_name).c_str());
+    }
+  }
+  closedir(directory);
 }

@@ -2,20 +2,30 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/temporary_name.h"
 
 namespace {
 
 HANDLE Win32Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// A name beside `path` that no other run or file is likely to use, and that
-// never looks like a settings file.
-std::wstring TemporaryNameFor(const std::wstring& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) +
-         L".part";
+// Held for the whole of one replace. A console control handler runs on a
+// thread of its own: taking this lock, it waits until the replace under way
+// has renamed or removed its new file.
+SRWLOCK g_replace_lock = SRWLOCK_INIT;
+
+// A virus scanner or an indexer may hold the new file for a moment, so a
+// refused move is tried again for about a second.
+constexpr int kMoveAttempts = 10;
+constexpr DWORD kMoveRetryDelayMs = 100;
+
+std::wstring NextTemporaryNameFor(const std::wstring& path) {
+  static std::atomic<std::uint32_t> counter{0};
+  return TemporaryNameFor(path, GetCurrentProcessId(), counter++);
 }
 
 bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
@@ -33,7 +43,7 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 
 HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = TemporaryNameFor(path);
+    temporary = NextTemporaryNameFor(path);
     const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
@@ -41,6 +51,74 @@ HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
     }
   }
   return INVALID_HANDLE_VALUE;
+}
+
+// A read-only file is one the player wants kept as it is; a folder of that
+// name can never be replaced, so neither is worth a try.
+bool MayReplace(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+// Written through, so that the new name is on the disk when the call returns.
+bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(temporary.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        attempt == kMoveAttempts) {
+      return false;
+    }
+    Sleep(kMoveRetryDelayMs);
+  }
+}
+
+// Flushed before the move: after a power cut the name then holds the old
+// contents or the new ones, never data that had not reached the disk.
+bool WriteToDisk(HANDLE file, const void* data, std::size_t size) {
+  return WriteAll(file, static_cast<const unsigned char*>(data), size) &&
+         FlushFileBuffers(file) != 0;
+}
+
+bool Replace(const std::wstring& path, const void* data, std::size_t size) {
+  if (!MayReplace(path)) {
+    return false;
+  }
+  std::wstring temporary;
+  const HANDLE file = CreateTemporaryFile(path, temporary);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const bool written = WriteToDisk(file, data, size);
+  const bool closed = CloseHandle(file) != 0;
+  if (written && closed && MoveIntoPlace(temporary, path)) {
+    return true;
+  }
+  DeleteFileW(temporary.c_str());
+  return false;
+}
+
+bool ProcessRuns(std::uint32_t pid) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) {
+    // Refused access is a process that runs; no such process is the other
+    // answer.
+    return GetLastError() != ERROR_INVALID_PARAMETER;
+  }
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+}
+
+bool IsLeftoverFile(const WIN32_FIND_DATAW& found) {
+  const std::optional<std::uint32_t> owner = TemporaryFileOwner(found.cFileName);
+  constexpr DWORD kNoFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  return owner && (found.dwFileAttributes & kNoFile) == 0 && *owner != GetCurrentProcessId() &&
+         !ProcessRuns(*owner);
 }
 
 }  // namespace
@@ -103,17 +181,30 @@ void InputFile::Close() {
 }
 
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
-  std::wstring temporary;
-  const HANDLE file = CreateTemporaryFile(path, temporary);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
+  AcquireSRWLockExclusive(&g_replace_lock);
+  const bool replaced = Replace(path, data, size);
+  ReleaseSRWLockExclusive(&g_replace_lock);
+  return replaced;
+}
+
+void RemoveInFlightFile() {
+  // Kept for good: the program ends, and no new file may start meanwhile.
+  AcquireSRWLockExclusive(&g_replace_lock);
+}
+
+void RemoveLeftoverFiles(const NativeString& folder) {
+  // "D:" alone is the drive's remembered folder; its root is meant.
+  const std::wstring prefix = folder.ends_with(L'\\') ? folder : folder + L'\\';
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW((prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) {
+    return;
   }
-  const bool written = WriteAll(file, static_cast<const unsigned char*>(data), size);
-  const bool closed = CloseHandle(file) != 0;
-  if (written && closed &&
-      MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
-    return true;
-  }
-  DeleteFileW(temporary.c_str());
-  return false;
+  do {
+    if (IsLeftoverFile(found)) {
+      DeleteFileW((prefix + found.cFileName).c_str());
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }

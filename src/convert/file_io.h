@@ -25,14 +25,25 @@ class InputFile {
   /// arrived; fewer only at the end of the file or on a read error.
   std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t size);
 
+ private:
   void Close();
 
- private:
   std::intptr_t handle_ = -1;
   std::int64_t size_ = -1;  ///< Taken by Open, which looks at the file anyway.
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written
-/// to a new file beside it that is then renamed over it. False on any
-/// failure, with `path` left as it was and the new file removed.
+/// to a new file beside it, flushed to the disk and renamed over it. False on
+/// any failure, with `path` left as it was and the new file removed. A
+/// read-only file at `path` is never replaced.
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size);
+
+/// Makes sure that no new file of a ReplaceFileContents under way outlives
+/// the program, which is about to end on a signal or a console event. Safe
+/// in a signal handler and in a console control handler.
+void RemoveInFlightFile();
+
+/// Removes from `folder` the new files that a replace left behind when its
+/// program was ended before it could remove them: only names of exactly the
+/// form "ui.<ID>.xml.<pid>-<n>.part" whose process no longer runs.
+void RemoveLeftoverFiles(const NativeString& folder);

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "convert/file_io.h"
 #include "convert/report.h"
 #include "driver/messages.h"
 #include "driver/pairing.h"
@@ -43,6 +44,7 @@ void EnterProgramFolder(Platform& platform) {
   }
   platform.SetWorkingDirectory(*folder);
   platform.WriteConsole(CurrentDirText(*folder));
+  RemoveLeftoverFiles(*folder);
 }
 
 std::optional<NativeString> FindCacheFolder(Platform& platform) {
@@ -51,8 +53,9 @@ std::optional<NativeString> FindCacheFolder(Platform& platform) {
     platform.WriteConsole(NoDocumentsFolderText());
     return std::nullopt;
   }
-  return documents + kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") +
-         kPathSeparator;
+  return platform.FindInDocumentsFolders(
+      documents,
+      kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") + kPathSeparator);
 }
 
 void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
@@ -111,6 +114,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder, Platform& 
 
 int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform) {
   platform.SetUpConsole();
+  platform.CleanUpOnInterrupt(RemoveInFlightFile);
   platform.WriteConsole(BannerText());
   if (!arguments.empty() && !platform.PathExists(arguments.front())) {
     platform.WriteConsole(RejectionText(arguments.front()));

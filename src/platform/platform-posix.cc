@@ -4,21 +4,31 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/prefix_documents.h"
 #include "platform/settings_pattern.h"
+#include "platform/small_file.h"
 #include "platform/user_dirs.h"
 
 namespace {
+
+// Real ones hold a dozen short lines.
+constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
 
 // As the listing sees it, like the attribute word of a Windows enumeration.
 bool IsDirectoryEntry(const std::string& folder, const dirent& entry) {
@@ -33,6 +43,8 @@ bool IsDirectoryEntry(const std::string& folder, const dirent& entry) {
 // The matching entries of `folder`, back to back in `names`, each as a 'd'
 // (folder) or 'f', its name and a NUL, and where each starts. A first pass
 // sizes both exactly, so a huge cache folder costs little more than its names.
+// Packed this way, a scan of 3000 pairs peaks near the memory of one of 10
+// (the peak memory target in docs/performance.md).
 // False when the folder cannot be read or nothing matches.
 bool ListSettingsFiles(const std::string& folder, std::string& names,
                        std::vector<std::uint32_t>& starts) {
@@ -63,31 +75,92 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   return !starts.empty();
 }
 
+// What a signal that ends the program sets back and runs first. Written
+// only before the handler is installed, or while `g_terminal_changed` says
+// the handler does not read it.
+void (*g_clean_up)() = nullptr;
+termios g_saved_terminal;
+std::atomic<bool> g_terminal_changed{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Safe in a signal handler. What the key left in the input (the rest of an
+// arrow key's sequence) is dropped, or the shell would read it. A program
+// moved to the background meanwhile may still set the terminal back.
+void SetTerminalBack() {
+  if (!g_terminal_changed.exchange(false)) {
+    return;
+  }
+  sigset_t stop_signal;
+  sigset_t previous;
+  sigemptyset(&stop_signal);
+  sigaddset(&stop_signal, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &stop_signal, &previous);
+  tcflush(STDIN_FILENO, TCIFLUSH);
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void EndOnSignal(int signal_number) {
+  SetTerminalBack();
+  if (g_clean_up != nullptr) {
+    g_clean_up();
+  }
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  sigaction(signal_number, &default_action, nullptr);
+  sigset_t this_signal;
+  sigemptyset(&this_signal);
+  sigaddset(&this_signal, signal_number);
+  raise(signal_number);
+  sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
+}
+
 void ReadOneByte() {
   char key;
   while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
   }
 }
 
-// On a terminal, any single key ends the wait, unechoed, Ctrl+C included, so
-// that the terminal is always set back as it was. Raw mode starts before the
-// prompt shows, so a key pressed at once is not echoed either.
-void PromptAndWaitForKey(const std::string& prompt, Platform& platform) {
+// A background job must not touch the terminal: the system would stop it.
+// A terminal that is not the program's own cannot stop it.
+bool InTerminalForeground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground == -1 || foreground == getpgrp();
+}
+
+// Any single key ends the wait, unechoed: Ctrl+C, Ctrl+S and Ctrl+Q are
+// keys like any other. Raw mode starts before the prompt shows, so a key
+// pressed at once is not echoed either.
+void WaitForKeyOnTerminal(const termios& saved, const std::string& prompt, Platform& platform) {
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  g_saved_terminal = saved;
+  g_terminal_changed = true;
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  platform.WriteConsole(prompt);
+  ReadOneByte();
+  SetTerminalBack();
+}
+
+// False when the wait is skipped.
+bool PromptAndWaitForKey(const std::string& prompt, Platform& platform) {
   termios saved;
+  if (isatty(STDIN_FILENO) && !InTerminalForeground()) {
+    return false;
+  }
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
     // A pipe or file: one byte, or the end of input, ends the wait.
     platform.WriteConsole(prompt);
     ReadOneByte();
-    return;
+    return true;
   }
-  termios raw = saved;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-  platform.WriteConsole(prompt);
-  ReadOneByte();
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  WaitForKeyOnTerminal(saved, prompt, platform);
+  return true;
 }
 
 class PosixPlatform : public Platform {
@@ -132,14 +205,34 @@ class PosixPlatform : public Platform {
     std::string config = config_home != nullptr && config_home[0] == '/'
                              ? std::string(config_home)
                              : std::string(home) + "/.config";
-    std::ifstream user_dirs(config + "/user-dirs.dirs", std::ios::binary);
-    std::string contents((std::istreambuf_iterator<char>(user_dirs)),
-                         std::istreambuf_iterator<char>());
+    // A user-dirs.dirs that cannot be used counts as absent.
+    std::string contents;
+    ReadSmallFile(config + "/user-dirs.dirs", kMaxUserDirsSize, contents);
     folder = DocumentsFolderFromUserDirs(contents, home).value_or(std::string(home) + "/Documents");
     while (folder.size() > 1 && folder.back() == '/') {
       folder.pop_back();
     }
     return true;
+  }
+
+  NativeString FindInDocumentsFolders(const NativeString& documents,
+                                      const NativeString& relative) override {
+    const std::string own = documents + relative;
+    if (IsFolder(own)) {
+      return own;
+    }
+    const char* home = std::getenv("HOME");
+    const char* wine_prefix = std::getenv("WINEPREFIX");
+    if (home == nullptr || home[0] != '/') {
+      return own;
+    }
+    for (const std::string& prefix_documents :
+         PrefixDocumentsFolders(home, wine_prefix != nullptr ? wine_prefix : "")) {
+      if (IsFolder(prefix_documents + relative)) {
+        return prefix_documents + relative;
+      }
+    }
+    return own;
   }
 
   bool PathExists(const NativeString& path) override {
@@ -168,8 +261,27 @@ class PosixPlatform : public Platform {
   }
 
   void Pause() override {
-    PromptAndWaitForKey("Press any key to continue . . . ", *this);
-    WriteConsole("\n");
+    if (PromptAndWaitForKey("Press any key to continue . . . ", *this)) {
+      WriteConsole("\n");
+    }
+  }
+
+  void CleanUpOnInterrupt(void (*clean_up)()) override {
+    g_clean_up = clean_up;
+    struct sigaction action = {};
+    action.sa_handler = EndOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal_number : kEndingSignals) {
+      sigaddset(&action.sa_mask, signal_number);
+    }
+    for (const int signal_number : kEndingSignals) {
+      // A signal ignored by the caller (nohup, a job without job control)
+      // stays ignored.
+      struct sigaction previous;
+      if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+        sigaction(signal_number, &action, nullptr);
+      }
+    }
   }
 };
 

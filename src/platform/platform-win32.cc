@@ -61,6 +61,18 @@ std::string InConsoleCodePage(const std::wstring& text) {
   return bytes;
 }
 
+void (*g_clean_up)() = nullptr;
+
+// Ctrl+C, Ctrl+Break, the console window closed, log-off and shut-down all
+// come here, on a thread of their own.
+BOOL WINAPI EndOnConsoleEvent(DWORD) {
+  if (g_clean_up != nullptr) {
+    g_clean_up();
+  }
+  // The system's own handling then ends the program as it would have.
+  return FALSE;
+}
+
 class Win32Platform : public Platform {
  public:
   void SetUpConsole() override {
@@ -196,6 +208,11 @@ class Win32Platform : public Platform {
     if (moved && !previous.empty()) {
       SetCurrentDirectoryW(previous.c_str());
     }
+  }
+
+  void CleanUpOnInterrupt(void (*clean_up)()) override {
+    g_clean_up = clean_up;
+    SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE);
   }
 
  private:

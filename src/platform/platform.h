@@ -33,6 +33,16 @@ class Platform {
   /// the system cannot name one.
   virtual bool GetDocumentsFolder(NativeString& folder) = 0;
 
+  /// The folder `relative` (which starts and ends with a separator) in the
+  /// user's `documents` folder. Where Windows programs may also run under
+  /// Wine or Proton and that folder does not exist, the first one that does
+  /// in a Documents folder inside their prefixes; when none does, the one in
+  /// `documents` all the same. Windows has just the one Documents folder.
+  virtual NativeString FindInDocumentsFolders(const NativeString& documents,
+                                              const NativeString& relative) {
+    return documents + relative;
+  }
+
   /// True when a file or a folder exists at `path`.
   virtual bool PathExists(const NativeString& path) = 0;
 
@@ -43,8 +53,15 @@ class Platform {
   virtual bool ForEachSettingsFile(const NativeString& folder,
                                    const std::function<void(const CacheEntry&)>& visit) = 0;
 
-  /// Prompts for a key press and waits for it.
+  /// Prompts for a key press and waits for it; on a terminal the program
+  /// does not hold (a background job), does neither.
   virtual void Pause() = 0;
+
+  /// Arranges that an interrupt, termination or hang-up (a signal, or a
+  /// console event on Windows) first sets the terminal back and runs
+  /// `clean_up`, then ends the program as it would have. `clean_up` must be
+  /// safe to run in a signal handler.
+  virtual void CleanUpOnInterrupt(void (*clean_up)()) = 0;
 };
 
 /// The operating system the program runs on.

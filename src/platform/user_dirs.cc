@@ -47,7 +47,8 @@ std::optional<std::string> DocumentsFolderFromUserDirs(std::string_view contents
     const std::string_view line = contents.substr(0, end);
     contents = end == std::string_view::npos ? std::string_view() : contents.substr(end + 1);
     const std::optional<std::string> value = QuotedValue(line, "XDG_DOCUMENTS_DIR");
-    if (!value) {
+    // A NUL would cut the path short wherever it is used.
+    if (!value || value->find('\0') != std::string::npos) {
       continue;
     }
     // The last assignment wins, as when the shell reads the file.

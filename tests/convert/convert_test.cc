@@ -126,6 +126,17 @@ std::string WithTagAt(std::size_t position, std::size_t size) {
   return bytes;
 }
 
+// A settings file of `size` bytes that is one ui block from its first byte to
+// its last, all ASCII: the output is the largest that so many bytes can give.
+std::string BlockOfMarkup(std::size_t size) {
+  std::string bytes = "<ui>";
+  for (std::size_t k = 0; bytes.size() < size; ++k) {
+    bytes += "<w id=\"" + std::to_string(k) + "\" x=\"12\"/>\r\n";
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Settings, UiBlocks,
     ::testing::Values(
@@ -138,6 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                   WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100), kConverted, "<ui>"},
         BlockCase{"BlockCutAtTheReadBound", WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100),
                   kConverted, "<ui>xxxxxx"},
+        BlockCase{"BlockFillsTheWholeRead", BlockOfMarkup(kReadBufferSize), kConverted,
+                  BlockOfMarkup(kReadBufferSize)},
         BlockCase{"TagStraddlingTheReadBound",
                   WithTagAt(kReadBufferSize - 3, kReadBufferSize + 100), kUiBlockNotFound, ""},
         BlockCase{"NoTag", "<UI>ui<u i>", kUiBlockNotFound, ""},

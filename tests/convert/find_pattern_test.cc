@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +13,15 @@ namespace {
 
 const std::vector<std::int32_t> kUi{60, 117, 105, 62};
 
+// Searches an exactly sized heap copy of `text`, so that the sanitizer build
+// stops a read of even one byte past it. `size` may differ from the text's:
+// the caller's length is trusted only up to the read bound.
 std::int32_t Find(const std::string& text, std::vector<std::int32_t> pattern = kUi,
                   std::uint32_t start = 0, std::size_t size = std::string::npos) {
-  return FindPattern(reinterpret_cast<const unsigned char*>(text.data()),
-                     size == std::string::npos ? text.size() : size, std::move(pattern), start);
+  const std::unique_ptr<unsigned char[]> copy(new unsigned char[text.size()]);
+  std::copy(text.begin(), text.end(), copy.get());
+  return FindPattern(copy.get(), size == std::string::npos ? text.size() : size, std::move(pattern),
+                     start);
 }
 
 struct SearchCase {
@@ -49,12 +56,21 @@ TEST(FindPatternTest, StopsAtTheReadBufferBound) {
   text.assign(kReadBufferSize + 16, 'x');
   text.replace(kReadBufferSize - 3, 4, "<ui>");
   EXPECT_EQ(Find(text), -1);
+
+  // The first byte past the bound is never looked at, even when it is there.
+  text.assign(kReadBufferSize + 1, 'x');
+  text.back() = '<';
+  EXPECT_EQ(Find(text, {'<'}), -1);
+  text.assign(kReadBufferSize, 'x');
+  EXPECT_EQ(Find(text, {'<'}, 0, kReadBufferSize + 100), -1);
 }
 
 TEST(FindPatternTest, LooksNoFurtherThanTheGivenSize) {
   EXPECT_EQ(Find("ab<ui>", kUi, 0, 5), -1);
   EXPECT_EQ(Find("ab<ui>", kUi, 0, 6), 2);
   EXPECT_EQ(Find("<ui>", kUi, 0, 0), -1);
+  EXPECT_EQ(Find("ab<", {'<'}, 0, 2), -1);
+  EXPECT_EQ(Find("ab", {'<'}), -1);
 }
 
 TEST(FindPatternTest, HonoursTheStartOffset) {

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "convert/file_io.h"
 #include "fixtures.h"
 #include "temp_dir.h"
 
@@ -47,6 +48,7 @@ class FakePlatform : public Platform {
     return !entries_.empty();
   }
   void Pause() override { console_ += Native("<pause>"); }
+  void CleanUpOnInterrupt(void (*clean_up)()) override { clean_up_ = clean_up; }
 
   NativeString executable_;
   NativeString documents_;
@@ -56,6 +58,7 @@ class FakePlatform : public Platform {
   NativeString enumerated_folder_;
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
+  void (*clean_up_)() = nullptr;
 };
 
 const NativeString kSep(1, kPathSeparator);
@@ -172,6 +175,16 @@ TEST_F(DriverTest, CacheFolderThatCannotBeEnumeratedEndsTheRun) {
   EXPECT_EQ(platform_.console_,
             Header() + Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") + cache_ +
                 Native("\".\n<pause>"));
+}
+
+// No process has the number 2147483644, on Linux or on Windows.
+TEST_F(DriverTest, PreparesForInterruptsAndClearsLeftoversOfEndedRuns) {
+  const NativeString program_folder = root_ + kSep + Native("game");
+  WriteBytes(fs::path(program_folder + kSep + Native("ui.7.xml.2147483644-0.part")), "cut short");
+  WriteBytes(fs::path(program_folder + kSep + Native("ui.7.xml")), "a layout");
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
+  EXPECT_EQ(platform_.clean_up_, &RemoveInFlightFile);
+  EXPECT_EQ(ListFolder(fs::path(program_folder)), "ui.7.xml");
 }
 
 TEST_F(DriverTest, ScanPairsOnTheWholePath) {

@@ -113,12 +113,15 @@ class ProgramFaultsTest : public ::testing::Test {
     WriteBytes(cache_ + name + "_sc.tmp", SettingsFile(block));
   }
 
-  // Skips the test where the unprivileged user cannot be taken on.
+  // Skips the test where the unprivileged user cannot be taken on, or cannot
+  // reach the test's folder (a temporary folder inside a private home).
   bool CanRunAsNobody() {
-    std::vector<std::string> argv = kAsNobody;
-    argv.push_back("/usr/bin/id");
-    argv.push_back("-u");
-    return getuid() == 0 && RunProgram(argv, environment_, "/").output == "65534\n";
+    std::vector<std::string> whoami = kAsNobody;
+    whoami.insert(whoami.end(), {"/usr/bin/id", "-u"});
+    std::vector<std::string> reach = kAsNobody;
+    reach.insert(reach.end(), {"/usr/bin/test", "-x", program_folder_ + "/tarnwick"});
+    return getuid() == 0 && RunProgram(whoami, environment_, "/").output == "65534\n" &&
+           RunProgram(reach, environment_, "/").exit_code == 0;
   }
 
   TempDir dir_;
@@ -129,7 +132,8 @@ class ProgramFaultsTest : public ::testing::Test {
 };
 
 TEST_F(ProgramFaultsTest, AReadOnlyProgramFolderGetsNoFileAndTheScanGoesOn) {
-  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to run as nobody";
+  if (!CanRunAsNobody())
+    GTEST_SKIP() << "needs root, setpriv, and a test folder that nobody can reach";
   AddPair("A@S", 1, "<ui>new a</ui>");
   AddPair("B@S", 2, "<ui>new b</ui>");
   WriteBytes(cache_ + "C@S.tmp", CharacterFile(3));
@@ -150,7 +154,8 @@ TEST_F(ProgramFaultsTest, AReadOnlyProgramFolderGetsNoFileAndTheScanGoesOn) {
 }
 
 TEST_F(ProgramFaultsTest, UnreadableInputsAreReportedAndTheRestConverted) {
-  if (!CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to run as nobody";
+  if (!CanRunAsNobody())
+    GTEST_SKIP() << "needs root, setpriv, and a test folder that nobody can reach";
   fs::permissions(program_folder_, fs::perms::all);
   AddPair("A@S", 1, "<ui>a</ui>");
   AddPair("B@S", 2, "<ui>b</ui>");

@@ -49,6 +49,7 @@ class ChangingCachePlatform : public Platform {
     });
   }
   void Pause() override {}
+  void CleanUpOnInterrupt(void (*)()) override {}
 
   NativeString executable_;
   NativeString documents_;

@@ -125,6 +125,15 @@ bool IsLeftoverFile(const WIN32_FIND_DATAW& found) {
 
 InputFile::~InputFile() { Close(); }
 
+static FileStamp StampOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  const auto join = [](DWORD high, DWORD low) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+  };
+  return {
+      join(information.nFileSizeHigh, information.nFileSizeLow),
+      join(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime)};
+}
+
 bool InputFile::Open(const NativeString& path) {
   Close();
   // Every sharing mode, so that a file the game client keeps open (even for
@@ -143,9 +152,16 @@ bool InputFile::Open(const NativeString& path) {
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  size_ = static_cast<std::int64_t>((static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
-                                    information.nFileSizeLow);
+  stamp_ = StampOf(information);
   return true;
+}
+
+FileStamp InputFile::CurrentStamp() const {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (handle_ == -1 || !GetFileInformationByHandle(Win32Handle(handle_), &information)) {
+    return {};
+  }
+  return StampOf(information);
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
@@ -170,7 +186,7 @@ void InputFile::Close() {
   if (handle_ != -1) {
     CloseHandle(Win32Handle(handle_));
     handle_ = -1;
-    size_ = -1;
+    stamp_ = {};
   }
 }
 

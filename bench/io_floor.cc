@@ -1,9 +1,11 @@
 // The I/O floor: the file work of a cache folder scan and nothing else.
 // For every settings file it reads the character file's layout byte and ID
 // in one call, reads the first 204800 bytes of the settings file in one
-// call, and writes an output file of the size the tool writes, as the tool
-// does: a new file beside the target, renamed over it. Sizes and names come
-// from the generator's expected.tsv, read once, so no byte is ever decoded.
+// call and, when the file goes on (a large layout), the rest in reads as
+// the tool makes them, each up to four times the bytes held; and it writes
+// an output file of the size the tool writes, as the tool does: a new file
+// beside the target, renamed over it. Sizes and names come from the
+// generator's expected.tsv, read once, so no byte is ever decoded.
 //
 //   tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV
 #include <dirent.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -73,12 +76,27 @@ void ReadCharacterId(const std::string& path) {
   close(fd);
 }
 
-void ReadSettings(const std::string& path, unsigned char* buffer) {
+void ReadSettings(const std::string& path, std::vector<unsigned char>& buffer) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return;
   }
-  if (read(fd, buffer, kReadBufferSize) < 0) {
+  const ssize_t got = read(fd, buffer.data(), kReadBufferSize);
+  struct stat info;
+  // The settings files that the generator makes end with their layouts.
+  if (got == static_cast<ssize_t>(kReadBufferSize) && fstat(fd, &info) == 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    buffer.resize(std::max(buffer.size(), size));
+    for (std::size_t held = kReadBufferSize; held < size;) {
+      const std::size_t wanted = std::min(size, 4 * held) - held;
+      if (pread(fd, buffer.data() + held, wanted, static_cast<off_t>(held)) !=
+          static_cast<ssize_t>(wanted)) {
+        break;
+      }
+      held += wanted;
+    }
+  }
+  if (got < 0) {
     std::perror(path.c_str());
   }
   close(fd);
@@ -119,7 +137,7 @@ int main(int argc, char** argv) {
   }
   std::size_t largest = 0;
   const auto outputs = ParseExpected(expected_text, largest);
-  const auto buffer = std::make_unique<unsigned char[]>(kReadBufferSize);
+  std::vector<unsigned char> buffer(kReadBufferSize);
   const auto output_bytes = std::make_unique<unsigned char[]>(largest);
   DIR* folder = opendir(cache.c_str());
   if (folder == nullptr || chdir(argv[2]) != 0) {
@@ -134,7 +152,7 @@ int main(int argc, char** argv) {
       continue;
     }
     ReadCharacterId(cache + std::string(name.substr(0, name.size() - kMarker.size())) + ".tmp");
-    ReadSettings(cache + std::string(name), buffer.get());
+    ReadSettings(cache + std::string(name), buffer);
     ReplaceOutput(output->second, output_bytes.get());
   }
   closedir(folder);

@@ -7,8 +7,10 @@ FOLDER gets home/Documents/Quellmoor/cache/ with N pairs, and expected.tsv
 with one line per pair: settings file name, output file name, output size
 and the SHA-256 of the output the tool must write. Settings files hold
 binary bytes around a layout XML block (nested elements, attributes,
-numbers, some CJK text) of about K KiB; every tenth file runs past the
-204800-byte read bound. Character files come in both layouts.
+numbers, some CJK text) of about K KiB; every tenth is a large layout of
+300 to 600 KiB, which runs far past the first 204800 bytes. The large
+sizes come in a fixed order, the largest first, so that a scan of 10 pairs
+holds the largest layout of any scan. Character files come in both layouts.
 """
 import argparse
 import hashlib
@@ -19,6 +21,7 @@ READ_BUFFER_SIZE = 204800
 LONG_LAYOUT = 19
 FIRST_ID = 4503599627370496  # 0x0010000000000000
 BLOCK_VARIANTS = 8
+LARGE_BLOCK_KIB = [600, 300, 400, 500]
 
 WINDOWS = ["MainBar", "ChatFrame", "Minimap", "TargetFrame", "PartyFrame", "BagSlots"]
 LABELS = ["火球术", "治疗之光", "背包", "任务日志", "队伍", "设置", "商店", "冰霜新星"]
@@ -51,17 +54,9 @@ def binary_bytes(rng, size):
     return bytes(rng.randrange(256) for _ in range(size)).replace(b"<ui>", b"<uj>")
 
 
-def settings_file(rng, block, past_bound):
+def settings_file(rng, block):
     prefix = binary_bytes(rng, rng.randrange(64, 2048))
-    if not past_bound:
-        return prefix + block + b"\0" + binary_bytes(rng, rng.randrange(16, 512))
-    # The block runs past the read bound: the tool keeps what lies within it,
-    # which must end on a whole character.
-    text = (prefix + block * (READ_BUFFER_SIZE // len(block) + 1))
-    cut = READ_BUFFER_SIZE
-    while text[cut] & 0xC0 == 0x80:
-        cut -= 1
-    return text[:cut] + b" " * (READ_BUFFER_SIZE - cut) + text[cut:cut + 4096]
+    return prefix + block + b"\0" + binary_bytes(rng, rng.randrange(16, 512))
 
 
 def character_file(character_id, long_layout):
@@ -73,10 +68,9 @@ def character_file(character_id, long_layout):
 
 
 def expected_output(settings):
-    data = settings[:READ_BUFFER_SIZE]
-    start = data.find(b"<ui>")
-    end = data.find(b"\0", start)
-    block = data[start:] if end < 0 else data[start:end]
+    start = settings.find(b"<ui>", 0, READ_BUFFER_SIZE)
+    end = settings.find(b"\0", start)
+    block = settings[start:] if end < 0 else settings[start:end]
     return b"\xff\xfe" + block.decode("utf-8").encode("utf-16-le")
 
 
@@ -90,13 +84,18 @@ def main():
     rng = random.Random(args.pairs)
     blocks = [layout_block(rng, args.block_kib * 1024 * rng.randrange(80, 121) // 100)
               for _ in range(BLOCK_VARIANTS)]
+    large_blocks = [layout_block(rng, kib * 1024) for kib in LARGE_BLOCK_KIB]
     cache = args.folder / "home" / "Documents" / "Quellmoor" / "cache"
     cache.mkdir(parents=True, exist_ok=True)
     lines = []
     for pair in range(args.pairs):
         name = f"Char{pair:05d}@Server{pair % 7}"
         character_id = FIRST_ID + pair
-        settings = settings_file(rng, blocks[pair % BLOCK_VARIANTS], pair % 10 == 9)
+        if pair % 10 == 9:
+            block = large_blocks[pair // 10 % len(large_blocks)]
+        else:
+            block = blocks[pair % BLOCK_VARIANTS]
+        settings = settings_file(rng, block)
         (cache / f"{name}_sc.tmp").write_bytes(settings)
         (cache / f"{name}.tmp").write_bytes(character_file(character_id, pair % 2 == 1))
         output = expected_output(settings)

@@ -20,8 +20,8 @@ def convert(cache, name, output_folder):
     offset = 37 if character[0] == 19 else 29
     character_id = int.from_bytes(character[offset:offset + 8], "big", signed=True)
     with open(settings_path, "rb") as file:
-        data = file.read(READ_BUFFER_SIZE)
-    start = data.find(b"<ui>")
+        data = file.read()
+    start = data.find(b"<ui>", 0, READ_BUFFER_SIZE)
     end = data.find(b"\0", start)
     block = data[start:] if end < 0 else data[start:end]
     output = b"\xff\xfe" + block.decode("utf-8").encode("utf-16-le")

@@ -90,8 +90,12 @@ Expected Model(const std::string& character, const std::string& settings) {
     expected.result = kUiBlockNotFound;
     return expected;
   }
-  const std::size_t read = std::min(settings.size(), kReadBufferSize);
-  const std::size_t end = std::min(read, settings.find('\0', static_cast<std::size_t>(start)));
+  const std::size_t end =
+      std::min(settings.size(), settings.find('\0', static_cast<std::size_t>(start)));
+  if (end - static_cast<std::size_t>(start) > kMaxUiBlockSize) {
+    expected.result = kUiBlockTooLarge;
+    return expected;
+  }
   const std::optional<std::u32string> code_points =
       StrictUtf8CodePoints(bytes + start, end - static_cast<std::size_t>(start));
   if (!code_points) {
@@ -122,9 +126,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+// Blocks that end past the first read or near the largest block's size
+// need long settings files: this many filler bytes go in right after the
+// first "<ui>", by flag bits 5 to 7. The fuzz build has a bound of its own.
+constexpr std::size_t kStretches[8] = {
+    0, 0, 0, 0, kReadBufferSize, kMaxUiBlockSize - 8, kMaxUiBlockSize - 4, kMaxUiBlockSize};
+
 // Input: a flag byte, two bytes that give the character file's length, the
 // character file, then the settings file. Flag bit 0 pushes the settings
-// bytes to the end of the 204800 bytes that are read, give or take a few.
+// bytes to the end of the first 204800 bytes, give or take a few; bits 5
+// to 7 stretch the block.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) {
     return 0;
@@ -140,6 +151,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    ? kReadBufferSize + shift - 8 - settings.size()
                                    : 0;
     settings.insert(0, filler, 'x');
+  }
+  const std::int64_t start = ReferenceFind(reinterpret_cast<const unsigned char*>(settings.data()),
+                                           settings.size(), {'<', 'u', 'i', '>'}, 0);
+  if (start >= 0) {
+    settings.insert(static_cast<std::size_t>(start) + 4, kStretches[data[0] >> 5], 'x');
   }
   WriteFile(kCharacterPath, character);
   WriteFile(kSettingsPath, settings);

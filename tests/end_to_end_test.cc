@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::size_t kFirstRead = 204800;
+
 TEST_F(EndToEndTest, ScanConvertsEveryPairInTheCacheFolder) {
   AddPair("Alice@Server1", CharacterFile(0x0010000000000001),
           SettingsFile("<ui><w x=\"1\"/></ui>"));
@@ -136,6 +138,44 @@ TEST_F(EndToEndTest, ACacheFolderWithoutSettingsFilesEndsTheScan) {
   const ProgramRun missing = Run({});
   EXPECT_EQ(missing.exit_code, 254);
   EXPECT_EQ(missing.output, empty.output);
+}
+
+// A CJK-heavy layout that runs far past the first 204800
+// bytes, with a character across that bound, and one larger than 64 MiB.
+TEST_F(EndToEndTest, LargeLayoutsAreConvertedWholeAndAnOversizedOneIsRefused) {
+  std::string block = "<ui>";
+  std::string output = Utf16Of("<ui>");
+  const auto add = [&](const std::string& utf8, const std::string& utf16) {
+    block += utf8;
+    output += utf16;
+  };
+  // One element: 6 bytes of markup, the two characters, 4 bytes of markup.
+  const std::string element = "<w t=\"\xE5\xB8\x83\xE5\xB1\x80\"/>\n";
+  const std::string element_utf16 =
+      Utf16Of("<w t=\"").substr(2) + "\x03\x5E\x40\x5C" + Utf16Of("\"/>\n").substr(2);
+  // 15 bytes come before the block in a settings file: pad so that the
+  // first 204800 bytes end after the first byte of a character.
+  while ((kFirstRead - 15 - block.size()) % element.size() != 7) add("p", "p\0"s);
+  while (block.size() < 600 * 1024) add(element, element_utf16);
+  add("</ui>", Utf16Of("</ui>").substr(2));
+  const std::string settings = SettingsFile(block);
+  ASSERT_EQ(static_cast<unsigned char>(settings[kFirstRead]) & 0xC0, 0x80);
+  AddPair("Big@S", CharacterFile(1), settings);
+  AddPair("Huge@S", CharacterFile(2), "<ui>" + std::string(64 << 20, 'x'));
+  WriteBytes(program_folder_ + "/ui.2.xml", "an earlier layout");
+
+  const ProgramRun run = Run({});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + cache_shown_ +
+                                "Big@S_sc.tmp\" >> \".\\ui.1.xml\".\n"
+                                "[ERROR] \"<ui>\" block in \"" +
+                                cache_shown_ +
+                                "Huge@S_sc.tmp\" is larger than 64 MiB.\n"
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
+  EXPECT_TRUE(ReadBytes(program_folder_ + "/ui.1.xml") == output) << "ui.1.xml is not the layout";
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.2.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.1.xml ui.2.xml");
 }
 
 TEST_F(EndToEndTest, TheDocumentsFolderComesFromTheUserDirsFile) {

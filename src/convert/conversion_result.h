@@ -12,3 +12,4 @@ inline constexpr ConversionResult kCannotOpenSettingsFile = -4;
 inline constexpr ConversionResult kUiBlockNotFound = -5;
 inline constexpr ConversionResult kCannotCreateOutputFile = -6;
 inline constexpr ConversionResult kUiBlockNotUtf8 = -7;
+inline constexpr ConversionResult kUiBlockTooLarge = -8;

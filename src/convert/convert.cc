@@ -1,6 +1,7 @@
 #include "convert/convert.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -48,47 +49,144 @@ ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_
   return character_id > kMaxCharacterId ? kCharacterIdOutOfRange : kConverted;
 }
 
-// The output of a block of n bytes takes at most 2 + 2n bytes.
-constexpr std::size_t kOutputCapacity = 2 + 2 * kReadBufferSize;
-
-// One allocation holds the settings bytes and, behind them, the output
-// file's bytes. Its size never changes.
+// The memory of one pair. A block that ends within the first read needs the
+// same two sizes every time; only a longer block makes either part larger.
 struct PairBuffer {
-  std::unique_ptr<unsigned char[]> memory;
+  std::unique_ptr<unsigned char[]> settings;  ///< From the file's first byte.
+  std::size_t settings_capacity = 0;
   std::size_t settings_size = 0;
+  std::unique_ptr<unsigned char[]> output;  ///< The output file's bytes.
+  std::size_t output_capacity = 0;
 };
 
-// The buffer is kept from one pair to the next: an allocation this large is
-// handed out as fresh pages by the Windows heap every time, which costs every
-// pair a page fault per page. The program converts on one thread.
+constexpr std::size_t kUsualOutputCapacity = 2 + 2 * kReadBufferSize;
+
+// The memory is kept from one pair to the next: the Windows heap hands out
+// an allocation this large as fresh pages every time, which costs every pair
+// a page fault per page. What a longer block added is given back before the
+// next pair, so a long scan's memory stays that of a usual pair. The program
+// converts on one thread.
 PairBuffer& ReusedPairBuffer() {
   static PairBuffer buffer;
+  if (buffer.settings_capacity > kReadBufferSize) {
+    buffer.settings.reset();
+    buffer.settings_capacity = 0;
+  }
+  if (buffer.output_capacity > kUsualOutputCapacity) {
+    buffer.output.reset();
+    buffer.output_capacity = 0;
+  }
+  buffer.settings_size = 0;
   return buffer;
 }
 
-unsigned char* SettingsBytes(PairBuffer& buffer) { return buffer.memory.get(); }
-unsigned char* OutputBytes(PairBuffer& buffer) { return buffer.memory.get() + kReadBufferSize; }
+// Makes room for `capacity` settings bytes, keeping those already read.
+void ReserveSettings(PairBuffer& buffer, std::size_t capacity) {
+  if (capacity <= buffer.settings_capacity) {
+    return;
+  }
+  std::unique_ptr<unsigned char[]> grown(new unsigned char[capacity]);
+  if (buffer.settings_size > 0) {
+    std::memcpy(grown.get(), buffer.settings.get(), buffer.settings_size);
+  }
+  buffer.settings = std::move(grown);
+  buffer.settings_capacity = capacity;
+}
 
-bool ReadSettingsFile(const NativeString& settings_path, PairBuffer& buffer) {
-  InputFile file;
-  if (!file.Open(settings_path)) {
-    return false;
+// Room for the output file of a block of `block_size` bytes: the byte-order
+// mark and at most two bytes per byte of the block.
+unsigned char* OutputRoom(PairBuffer& buffer, std::size_t block_size) {
+  const std::size_t needed = 2 + 2 * std::max(block_size, kReadBufferSize);
+  if (needed > buffer.output_capacity) {
+    buffer.output.reset(new unsigned char[needed]);
+    buffer.output_capacity = needed;
   }
-  if (!buffer.memory) {
-    buffer.memory.reset(new unsigned char[kReadBufferSize + kOutputCapacity]);
-  }
-  // Asking for no more than the file holds lets one read call do.
-  const std::int64_t size = file.Size();
-  const std::size_t wanted = size >= 0 && static_cast<std::uint64_t>(size) < kReadBufferSize
-                                 ? static_cast<std::size_t>(size)
-                                 : kReadBufferSize;
-  buffer.settings_size = file.ReadAt(0, SettingsBytes(buffer), wanted);
-  return true;
+  return buffer.output.get();
+}
+
+// Reads on from the bytes held until `end` bytes of the file are held. False
+// when the file ended first.
+bool ReadSettingsUpTo(InputFile& file, PairBuffer& buffer, std::size_t end) {
+  ReserveSettings(buffer, end);
+  const std::size_t wanted = end - buffer.settings_size;
+  const std::size_t got = file.ReadAt(static_cast<std::int64_t>(buffer.settings_size),
+                                      buffer.settings.get() + buffer.settings_size, wanted);
+  buffer.settings_size += got;
+  return got == wanted;
 }
 
 const std::vector<std::int32_t>& UiTagPattern() {
   static const std::vector<std::int32_t> pattern{'<', 'u', 'i', '>'};
   return pattern;
+}
+
+struct UiBlock {
+  std::size_t start = 0;  ///< Where its "<" lies in the settings bytes.
+  std::size_t size = 0;
+};
+
+// One read of the settings file, which is `file_size` bytes long as far as
+// the caller knows. Each further read asks for up to four times the bytes
+// held, so a block costs reads in proportion to the log of its size, and a
+// block that ends within the first read costs that one read.
+ConversionResult ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer& buffer,
+                                 UiBlock& block) {
+  buffer.settings_size = 0;
+  ReserveSettings(buffer, kReadBufferSize);
+  // Asking for no more than the file holds lets one read call do.
+  bool more = ReadSettingsUpTo(
+      file, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(file_size, kReadBufferSize)));
+  const std::int32_t start =
+      FindPattern(buffer.settings.get(), buffer.settings_size, UiTagPattern(), 0);
+  if (start < 0) {
+    return kUiBlockNotFound;
+  }
+  block.start = static_cast<std::size_t>(start);
+  // One byte past the largest block tells whether the block goes on.
+  const std::size_t end = static_cast<std::size_t>(
+      std::min<std::uint64_t>(file_size, block.start + kMaxUiBlockSize + 1));
+  std::size_t searched = block.start;
+  for (;;) {
+    const unsigned char* held = buffer.settings.get();
+    if (const unsigned char* nul = FindByte(held + searched, buffer.settings_size - searched, 0)) {
+      block.size = static_cast<std::size_t>(nul - held) - block.start;
+      return kConverted;
+    }
+    searched = buffer.settings_size;
+    if (!more || buffer.settings_size >= end) {
+      break;
+    }
+    more = ReadSettingsUpTo(file, buffer, std::min(end, 4 * buffer.settings_size));
+  }
+  block.size = buffer.settings_size - block.start;
+  return block.size > kMaxUiBlockSize ? kUiBlockTooLarge : kConverted;
+}
+
+// The game may rewrite the settings file while it is read: a read counts
+// only when the file's size and last write time are the same after it as
+// before.
+constexpr int kSettingsReadAttempts = 3;
+
+ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buffer,
+                             UiBlock& block) {
+  InputFile file;
+  if (!file.Open(settings_path)) {
+    return kCannotOpenSettingsFile;
+  }
+  FileStamp before = file.OpenedStamp();
+  for (int attempt = 0; attempt < kSettingsReadAttempts; ++attempt) {
+    const ConversionResult result =
+        ReadUiBlockOnce(file, static_cast<std::uint64_t>(before.size), buffer, block);
+    const FileStamp after = file.CurrentStamp();
+    if (after == before) {
+      return result;
+    }
+    before = after;
+    if (before.size < 0) {
+      break;
+    }
+  }
+  return kCannotOpenSettingsFile;
 }
 
 // The output file: the byte-order mark, then the block's UTF-16LE code units.
@@ -126,28 +224,22 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
     return id_result;
   }
   PairBuffer& buffer = ReusedPairBuffer();
-  if (!ReadSettingsFile(settings_path, buffer)) {
-    return kCannotOpenSettingsFile;
+  UiBlock block;
+  const ConversionResult read = ReadUiBlock(settings_path, buffer, block);
+  if (read != kConverted) {
+    return read;
   }
-  const unsigned char* settings = SettingsBytes(buffer);
-  const std::int32_t start = FindPattern(settings, buffer.settings_size, UiTagPattern(), 0);
-  if (start < 0) {
-    return kUiBlockNotFound;
-  }
-  const unsigned char* block = settings + start;
-  const std::size_t available = buffer.settings_size - static_cast<std::size_t>(start);
-  const unsigned char* nul = FindByte(block, available, 0);
-  const std::size_t block_size = nul ? static_cast<std::size_t>(nul - block) : available;
 
   // Decoding comes first, so a damaged block never touches an earlier output.
+  unsigned char* output = OutputRoom(buffer, block.size);
   std::size_t output_size = 0;
   const ConversionResult encoded =
-      EncodeUiBlock(block, block_size, OutputBytes(buffer), output_size);
+      EncodeUiBlock(buffer.settings.get() + block.start, block.size, output, output_size);
   if (encoded != kConverted) {
     return encoded;
   }
   output_name = OutputNameFor(character_id);
-  if (!ReplaceFileContents(OutputPathFor(output_name), OutputBytes(buffer), output_size)) {
+  if (!ReplaceFileContents(OutputPathFor(output_name), output, output_size)) {
     return kCannotCreateOutputFile;
   }
   return kConverted;

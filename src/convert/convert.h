@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/native_text.h"
@@ -8,6 +9,16 @@
 /// The largest character ID the game hands out; larger ones mean a damaged
 /// or foreign character file.
 inline constexpr std::int64_t kMaxCharacterId = 0x0010FF0000FFFFFF;
+
+/// The largest "<ui>" block converted, in bytes from its "<" on; a longer
+/// one gives kUiBlockTooLarge. No real layout comes near it: the bound keeps a
+/// damaged file from taking the machine's memory. The fuzz build sets a
+/// smaller one that its inputs can reach.
+#ifdef TARNWICK_MAX_UI_BLOCK_SIZE
+inline constexpr std::size_t kMaxUiBlockSize = TARNWICK_MAX_UI_BLOCK_SIZE;
+#else
+inline constexpr std::size_t kMaxUiBlockSize = std::size_t{64} << 20;
+#endif
 
 /// The output name for a character ID: ".\ui.<ID>.xml", the ID in plain
 /// decimal with a leading minus when negative.
@@ -21,6 +32,9 @@ NativeString OutputPathFor(const NativeString& output_name);
 /// Reads the character ID from the character file, cuts the "<ui>" block out
 /// of the settings file and writes it as UTF-16LE with a byte-order mark to
 /// the output name, which is set on kConverted and kCannotCreateOutputFile
-/// and left alone otherwise. Prints nothing.
+/// and left alone otherwise. The block starts at the first "<ui>" that lies
+/// wholly within the first kReadBufferSize bytes and runs to the first NUL
+/// byte after it or the end of the file. A settings file that keeps changing
+/// while it is read gives kCannotOpenSettingsFile. Prints nothing.
 ConversionResult ConvertFilePair(const NativeString& character_path,
                                  const NativeString& settings_path, NativeString& output_name);

@@ -106,6 +106,11 @@ bool IsLeftoverFile(const std::string& folder, const char* name) {
 
 InputFile::~InputFile() { Close(); }
 
+static FileStamp StampOf(const struct stat& info) {
+  return {static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 bool InputFile::Open(const NativeString& path) {
   Close();
   // Non-blocking, so that a FIFO in the cache folder cannot hang the run.
@@ -119,8 +124,16 @@ bool InputFile::Open(const NativeString& path) {
     return false;
   }
   handle_ = fd;
-  size_ = static_cast<std::int64_t>(info.st_size);
+  stamp_ = StampOf(info);
   return true;
+}
+
+FileStamp InputFile::CurrentStamp() const {
+  struct stat info;
+  if (handle_ < 0 || fstat(Fd(handle_), &info) != 0) {
+    return {};
+  }
+  return StampOf(info);
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
@@ -140,7 +153,7 @@ void InputFile::Close() {
   if (handle_ >= 0) {
     close(Fd(handle_));
     handle_ = -1;
-    size_ = -1;
+    stamp_ = {};
   }
 }
 

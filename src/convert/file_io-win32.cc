@@ -125,6 +125,21 @@ bool IsLeftoverFile(const WIN32_FIND_DATAW& found) {
 
 InputFile::~InputFile() { Close(); }
 
+// From the basic and the standard information, not the full one
+// (GetFileInformationByHandle): that also asks for the volume's serial
+// number, which costs Wine a round trip to another process for every call.
+static bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
+    return false;
+  }
+  stamp = {standard.EndOfFile.QuadPart, basic.LastWriteTime.QuadPart};
+  directory = standard.Directory != 0;
+  return true;
+}
+
 bool InputFile::Open(const NativeString& path) {
   Close();
   // Every sharing mode, so that a file the game client keeps open (even for
@@ -136,19 +151,24 @@ bool InputFile::Open(const NativeString& path) {
     return false;
   }
   // Devices and pipes ("NUL", "CON", "\\.\pipe\...") are no settings files.
-  // The standard information is all that is needed: the full one also asks
-  // for the volume's serial number, which costs Wine a round trip to another
-  // process for every file.
-  FILE_STANDARD_INFO information;
-  if (GetFileType(file) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandleEx(file, FileStandardInfo, &information, sizeof information) ||
-      information.Directory) {
+  FileStamp stamp;
+  bool directory = false;
+  if (GetFileType(file) != FILE_TYPE_DISK || !ReadStamp(file, stamp, directory) || directory) {
     CloseHandle(file);
     return false;
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  size_ = information.EndOfFile.QuadPart;
+  stamp_ = stamp;
   return true;
+}
+
+FileStamp InputFile::CurrentStamp() const {
+  FileStamp stamp;
+  bool directory = false;
+  if (handle_ == -1 || !ReadStamp(Win32Handle(handle_), stamp, directory)) {
+    return {};
+  }
+  return stamp;
 }
 
 std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
@@ -176,7 +196,7 @@ void InputFile::Close() {
   if (handle_ != -1) {
     CloseHandle(Win32Handle(handle_));
     handle_ = -1;
-    size_ = -1;
+    stamp_ = {};
   }
 }
 

@@ -5,6 +5,14 @@
 
 #include "base/native_text.h"
 
+/// What tells one version of a file from the next: its size and the time of
+/// its last write, in the platform's own units.
+struct FileStamp {
+  std::int64_t size = -1;
+  std::int64_t modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 /// A regular file opened for reading raw bytes. Other programs (the game
 /// client) may keep it open for reading, writing or deleting meanwhile.
 class InputFile {
@@ -19,7 +27,13 @@ class InputFile {
   bool Open(const NativeString& path);
 
   /// The size in bytes when the file was opened, or -1 when not open.
-  std::int64_t Size() const { return size_; }
+  std::int64_t Size() const { return stamp_.size; }
+
+  /// The stamp taken when the file was opened.
+  const FileStamp& OpenedStamp() const { return stamp_; }
+
+  /// The file's stamp now; its size is -1 when it cannot be taken.
+  FileStamp CurrentStamp() const;
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived; fewer only at the end of the file or on a read error.
@@ -29,7 +43,7 @@ class InputFile {
   void Close();
 
   std::intptr_t handle_ = -1;
-  std::int64_t size_ = -1;  ///< Taken by Open, which looks at the file anyway.
+  FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written

@@ -33,6 +33,9 @@ NativeString StatusLine(ConversionResult result, const NativeString& character_p
     case kUiBlockNotUtf8:
       return Native("[ERROR] \"<ui>\" block in ") + Quoted(settings_path) +
              Native(" is not valid UTF-8.\n");
+    case kUiBlockTooLarge:
+      return Native("[ERROR] \"<ui>\" block in ") + Quoted(settings_path) +
+             Native(" is larger than 64 MiB.\n");
     default:
       return Native("[UNKNOWN] Code: ") + NativeDecimal(result) + Native("\n");
   }

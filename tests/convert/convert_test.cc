@@ -126,6 +126,13 @@ std::string WithTagAt(std::size_t position, std::size_t size) {
   return bytes;
 }
 
+// The same, with a NUL at `nul` and more bytes after it.
+std::string WithTagAndNulAt(std::size_t position, std::size_t nul, std::size_t size) {
+  std::string bytes = WithTagAt(position, size);
+  bytes[nul] = '\0';
+  return bytes;
+}
+
 // A settings file of `size` bytes that is one ui block from its first byte to
 // its last, all ASCII: the output is the largest that so many bytes can give.
 std::string BlockOfMarkup(std::size_t size) {
@@ -145,20 +152,69 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"OnlyTheTag", "<ui>", kConverted, "<ui>"},
         BlockCase{"NulRightAfterTheTag", "<ui>\0rest"s, kConverted, "<ui>"},
         BlockCase{"NulBeforeTheTagIsNoEnd", "\0\0<ui>x"s, kConverted, "<ui>x"},
-        BlockCase{"TagEndingOnTheLastByteRead",
-                  WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100), kConverted, "<ui>"},
-        BlockCase{"BlockCutAtTheReadBound", WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100),
+        BlockCase{"TagEndingOnTheFirstReadsLastByte",
+                  WithTagAndNulAt(kReadBufferSize - 4, kReadBufferSize, kReadBufferSize + 100),
+                  kConverted, "<ui>"},
+        BlockCase{
+            "EndingAtANulPastTheFirstRead",
+            WithTagAndNulAt(kReadBufferSize - 10, kReadBufferSize + 5000, kReadBufferSize + 9000),
+            kConverted, "<ui>" + std::string(5006, 'x')},
+        BlockCase{"RunningPastTheFirstReadToTheEnd",
+                  WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100), kConverted,
+                  "<ui>" + std::string(106, 'x')},
+        BlockCase{"FileEndingWithTheFirstRead", WithTagAt(kReadBufferSize - 10, kReadBufferSize),
                   kConverted, "<ui>xxxxxx"},
         BlockCase{"BlockFillsTheWholeRead", BlockOfMarkup(kReadBufferSize), kConverted,
                   BlockOfMarkup(kReadBufferSize)},
-        BlockCase{"TagStraddlingTheReadBound",
+        BlockCase{"TagStraddlingTheFirstReadsEnd",
                   WithTagAt(kReadBufferSize - 3, kReadBufferSize + 100), kUiBlockNotFound, ""},
+        BlockCase{"TagBeyondTheFirstRead", WithTagAt(kReadBufferSize, kReadBufferSize + 100),
+                  kUiBlockNotFound, ""},
         BlockCase{"NoTag", "<UI>ui<u i>", kUiBlockNotFound, ""},
         BlockCase{"EmptySettingsFile", "", kUiBlockNotFound, ""},
         BlockCase{"NotUtf8", "<ui>\xC3(</ui>", kUiBlockNotUtf8, ""},
         BlockCase{"BadByteAfterTheNulIsIgnored", "<ui>ok\0\xFF"s, kConverted, "<ui>ok"},
         BlockCase{"SequenceCutByTheNul", "<ui>\xE4\xB8\0\x8A"s, kUiBlockNotUtf8, ""}),
     CaseName());
+
+TEST_F(ConvertFilePairTest, ACharacterAcrossTheFirstReadsEndStaysWhole) {
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  for (std::size_t before_the_end = 1; before_the_end < emoji.size(); ++before_the_end) {
+    std::string settings(kReadBufferSize - before_the_end - 4, 'x');
+    settings += "<ui>" + emoji + "</ui>" + "\0\xFF"s;
+    EXPECT_EQ(Convert(CharacterFile(3), settings), kConverted) << before_the_end;
+    EXPECT_EQ(ReadBytes("ui.3.xml"), "\xFF\xFE<\0u\0i\0>\0\x3D\xD8\x00\xDE<\0/\0u\0i\0>\0"s)
+        << before_the_end;
+  }
+}
+
+// A block of several MiB takes several reads after the first; its bytes must
+// come out in order, whichever read brought them.
+TEST_F(ConvertFilePairTest, ABlockOfSeveralMegabytesIsConvertedWhole) {
+  std::string block = "<ui>";
+  for (int line = 0; block.size() < (5u << 20); ++line) {
+    block += "<w n=\"" + std::to_string(line) + "\"/>\n";
+  }
+  block += "</ui>";
+  EXPECT_EQ(Convert(CharacterFile(3), SettingsFile(block)), kConverted);
+  EXPECT_TRUE(ReadBytes("ui.3.xml") == Utf16Of(block)) << "the output is not the whole block";
+}
+
+TEST_F(ConvertFilePairTest, ABlockOfTheLargestSizeIsConvertedAndOneByteMoreRefused) {
+  // "<ui>" at 7, and the file ends with the largest block.
+  std::string settings = "header\n" + WithTagAt(0, kMaxUiBlockSize);
+  EXPECT_EQ(Convert(CharacterFile(3), settings), kConverted);
+  EXPECT_EQ(fs::file_size("ui.3.xml"), 2 + 2 * kMaxUiBlockSize);
+  EXPECT_TRUE(ReadBytes("ui.3.xml").starts_with(Utf16Of("<ui>xxxx")));
+
+  WriteBytes("ui.3.xml", "an earlier layout");
+  for (const std::string& more : {"x"s, "x\0tail"s, "xxxxx"s}) {
+    EXPECT_EQ(Convert(CharacterFile(3), settings + more), kUiBlockTooLarge) << more.size();
+    EXPECT_TRUE(output_name_.empty());
+  }
+  EXPECT_TRUE(ReadBytes("ui.3.xml") == "an earlier layout") << "the earlier layout changed";
+  EXPECT_EQ(OutputFolder(), "ui.3.xml");
+}
 
 TEST_F(ConvertFilePairTest, TriesTheCharacterFileFirst) {
   EXPECT_EQ(ConvertExisting(), kCannotOpenCharacterFile);
@@ -209,11 +265,16 @@ TEST_F(ConvertFilePairTest, SamePairTwiceWritesTheSameFile) {
 }
 
 // The memory of a pair is kept for the next one: a block that ends with its
-// file must not run on into what an earlier, longer file left there.
+// file must not run on into what an earlier, longer file left there, whether
+// that one fitted the first read or went past it.
 TEST_F(ConvertFilePairTest, APairSeesNoneOfAnEarlierLongerFile) {
-  ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(3000, 'x')), kConverted);
-  ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui>ab"), kConverted);
-  EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui>ab"));
+  for (const std::size_t earlier : {std::size_t{3000}, 3 * kReadBufferSize}) {
+    ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(earlier, 'x')), kConverted);
+    ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui>ab"), kConverted) << "after " << earlier;
+    EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui>ab")) << "after " << earlier;
+    ASSERT_EQ(Convert(CharacterFile(9), "\x01<ui>" + std::string(1000, 'y')), kConverted);
+    EXPECT_EQ(ReadBytes("ui.9.xml"), Utf16Of("<ui>" + std::string(1000, 'y')));
+  }
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{-5, "[ERROR] \"<ui>\" not found in \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-6, "[ERROR] Failed to create ui.####.xml for \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-7, "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is not valid UTF-8.\n"},
-        LineCase{-8, "[UNKNOWN] Code: -8\n"}, LineCase{3, "[UNKNOWN] Code: 3\n"}));
+        LineCase{-8, "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is larger than 64 MiB.\n"},
+        LineCase{-9, "[UNKNOWN] Code: -9\n"}, LineCase{3, "[UNKNOWN] Code: 3\n"}));
 
 TEST(ReportTest, CountsOnlySuccesses) {
   StringConsole console;

@@ -32,7 +32,7 @@ std::vector<std::string> ProgramTexts() {
       OutOfMemoryText(),
       ClosingText(2),
   };
-  for (ConversionResult result = kConverted; result >= kUiBlockNotUtf8; --result) {
+  for (ConversionResult result = kConverted; result >= kUiBlockTooLarge; --result) {
     texts.push_back(StatusLine(result, kCharacter, kSettings, kOutput));
   }
   return texts;

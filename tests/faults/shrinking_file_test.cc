@@ -1,15 +1,18 @@
-// Input files that the game shrinks while they are being read. The test
-// binary supplies its own pread, which every read of the conversion goes
-// through: once armed, it truncates the chosen file just before the first
-// read of it, that is after the program has taken the file's size.
+// Input files that the game shrinks or rewrites while they are being read.
+// The test binary supplies its own pread, which every read of the
+// conversion goes through: once armed, it truncates the chosen file just
+// before the first read of it, that is after the program has taken the
+// file's size, or plays the game rewriting the file in place during reads.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "convert/convert.h"
 #include "fixtures.h"
@@ -26,12 +29,44 @@ struct ShrinkOnRead {
 
 ShrinkOnRead g_shrink;
 
-bool IsArmedFile(int fd) {
+// The game rewriting a file in place, `rewrites_left` more times, each
+// caught by a read: it truncates the file and writes the first `torn_at`
+// bytes of the next version just before a read, and the rest once the read
+// has met the end of that fragment. Every version gets a write time of its
+// own, as it would on a clock that ticks between two rewrites.
+struct GameWriter {
+  std::string path;
+  std::vector<std::string> versions;
+  std::size_t torn_at = 0;
+  int rewrites_left = 0;
+  int rewrites = 0;
+  bool torn = false;
+};
+
+GameWriter g_writer;
+
+bool IsFile(int fd, const std::string& path) {
   struct stat open_file;
   struct stat named_file;
-  return g_shrink.armed && fstat(fd, &open_file) == 0 &&
-         stat(g_shrink.path.c_str(), &named_file) == 0 && open_file.st_dev == named_file.st_dev &&
-         open_file.st_ino == named_file.st_ino;
+  return fstat(fd, &open_file) == 0 && stat(path.c_str(), &named_file) == 0 &&
+         open_file.st_dev == named_file.st_dev && open_file.st_ino == named_file.st_ino;
+}
+
+bool IsArmedFile(int fd) { return g_shrink.armed && IsFile(fd, g_shrink.path); }
+
+const std::string& NextVersion() {
+  return g_writer.versions[static_cast<std::size_t>(g_writer.rewrites) % g_writer.versions.size()];
+}
+
+void WriteNextVersion(std::size_t from, std::size_t to, int flags) {
+  const int fd = open(g_writer.path.c_str(), O_WRONLY | flags);
+  ASSERT_GE(fd, 0);
+  const std::string& version = NextVersion();
+  ASSERT_EQ(pwrite(fd, version.data() + from, to - from, static_cast<off_t>(from)),
+            static_cast<ssize_t>(to - from));
+  const timespec written[2] = {{0, UTIME_OMIT}, {1000000 + g_writer.rewrites, 0}};
+  ASSERT_EQ(futimens(fd, written), 0);
+  close(fd);
 }
 
 }  // namespace
@@ -43,7 +78,19 @@ extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
     g_shrink.armed = false;
     g_shrink.fired = truncate(g_shrink.path.c_str(), g_shrink.new_size) == 0;
   }
-  return real_pread(fd, buffer, count, offset);
+  const bool rewriting = (g_writer.torn || g_writer.rewrites_left > 0) && IsFile(fd, g_writer.path);
+  if (rewriting && !g_writer.torn) {
+    WriteNextVersion(0, g_writer.torn_at, O_TRUNC);
+    g_writer.torn = true;
+    --g_writer.rewrites_left;
+  }
+  const ssize_t got = real_pread(fd, buffer, count, offset);
+  if (rewriting && got == 0) {
+    WriteNextVersion(g_writer.torn_at, NextVersion().size(), 0);
+    g_writer.torn = false;
+    ++g_writer.rewrites;
+  }
+  return got;
 }
 
 namespace {
@@ -55,6 +102,7 @@ class ShrinkingFileTest : public InTempDirTest {
   }
   void TearDown() override {
     g_shrink = {};
+    g_writer = {};
     InTempDirTest::TearDown();
   }
 };
@@ -122,5 +170,60 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockGivesTheBytesThatWereRea
   EXPECT_TRUE(g_shrink.fired);
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>abc"));
 }
+
+// The settings file as the game writes it, version `number` of `size` bytes
+// (every version as long as the next), and the block the tool cuts out of it.
+std::string VersionBlock(int number, std::size_t size) {
+  std::string block = "<ui><v n=\"" + std::to_string(number) + "\"/>";
+  return block + std::string(size - block.size() - 20, 'p') + "</ui>";
+}
+std::string Version(int number, std::size_t size) {
+  return "head\x01\0"s + VersionBlock(number, size) + "\0tail\xFF\x01\x02\x03\x04"s;
+}
+
+struct RewriteCase {
+  std::string name;
+  std::size_t size;
+  std::size_t torn_at;
+  int rewrites;
+  ConversionResult result;
+  int reads_rewritten;
+};
+
+class SettingsFileRewritten : public ShrinkingFileTest,
+                              public ::testing::WithParamInterface<RewriteCase> {};
+
+TEST_P(SettingsFileRewritten, GivesAWholeVersionOrCannotOpenAndNeverAFragment) {
+  const RewriteCase& c = GetParam();
+  WriteBytes("A@S.tmp", CharacterFile(7));
+  WriteBytes("ui.7.xml", "an earlier layout");
+  WriteBytes("A@S_sc.tmp", Version(0, c.size));
+  g_writer.path = "A@S_sc.tmp";
+  g_writer.versions = {Version(1, c.size), Version(2, c.size), Version(3, c.size)};
+  g_writer.torn_at = c.torn_at;
+  g_writer.rewrites_left = c.rewrites;
+  NativeString output_name;
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), c.result);
+  EXPECT_EQ(g_writer.rewrites, c.reads_rewritten) << "rewrites caught by a read";
+  if (c.result == kConverted) {
+    EXPECT_TRUE(ReadBytes("ui.7.xml") == Utf16Of(VersionBlock(c.reads_rewritten, c.size)))
+        << "not the version the file held after the last rewrite";
+  } else {
+    EXPECT_EQ(output_name, "");
+    EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
+  }
+  EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
+}
+
+// Versions of one size, so that only the write time tells them apart.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFileRewritten,
+    ::testing::Values(RewriteCase{"OnceDuringTheFirstRead", 4000, 1000, 1, kConverted, 1},
+                      RewriteCase{"TwiceDuringTheFirstReads", 4000, 1000, 2, kConverted, 2},
+                      RewriteCase{"OnceCutInsideTheTag", 4000, 8, 1, kConverted, 1},
+                      RewriteCase{"OncePastTheFirst204800Bytes", 300000, 250000, 1, kConverted, 1},
+                      RewriteCase{"DuringEveryRead", 4000, 1000, 3, kCannotOpenSettingsFile, 3},
+                      RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile, 3}),
+    CaseName());
 
 }  // namespace

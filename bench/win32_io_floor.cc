@@ -2,11 +2,12 @@
 // nothing else. It enumerates the cache folder with FindFirstFileExW, and per
 // settings file opens the character file with every sharing mode and reads
 // its first 45 bytes in one ReadFile, reads the first 204800 bytes of the
-// settings file in one ReadFile, and writes an output file of the size the
-// tool writes: a new file beside the target, one WriteFile, optionally
-// FlushFileBuffers, and MoveFileExW over the target. Sizes and names come
-// from the generator's expected.tsv, read once, so no byte is decoded. It
-// prints nothing per pair, only the number of pairs at the end.
+// settings file in one ReadFile (and a large layout's rest as the tool reads
+// it), and writes an output file of the size the tool writes: a new file
+// beside the target, one WriteFile, optionally FlushFileBuffers, and
+// MoveFileExW over the target. Sizes and names come from the generator's
+// expected.tsv, read once, so no byte is decoded. It prints nothing per pair,
+// only the number of pairs at the end.
 //
 //   tarnwick_win32_io_floor [--flush] CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV
 #include <windows.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -81,16 +83,46 @@ void Complain(const std::wstring& what) {
   std::fwprintf(stderr, L"%ls: error %lu\n", what.c_str(), GetLastError());
 }
 
-void ReadHead(const std::wstring& path, unsigned char* buffer, DWORD size) {
+HANDLE OpenForReading(const std::wstring& path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     Complain(path);
+  }
+  return file;
+}
+
+void ReadCharacterHead(const std::wstring& path, unsigned char* buffer) {
+  const HANDLE file = OpenForReading(path);
+  DWORD got = 0;
+  if (file != INVALID_HANDLE_VALUE && !ReadFile(file, buffer, kCharacterHeadSize, &got, nullptr)) {
+    Complain(path);
+  }
+  CloseHandle(file);
+}
+
+// The first 204800 bytes in one read and, when the file goes on (a large
+// layout, which the generator puts at the file's end), the rest in reads as
+// the tool makes them, each up to four times the bytes held.
+void ReadSettings(const std::wstring& path, std::vector<unsigned char>& buffer) {
+  const HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) {
     return;
   }
   DWORD got = 0;
-  if (!ReadFile(file, buffer, size, &got, nullptr)) {
+  if (!ReadFile(file, buffer.data(), kReadBufferSize, &got, nullptr)) {
     Complain(path);
+  }
+  LARGE_INTEGER size;
+  if (got == kReadBufferSize && GetFileSizeEx(file, &size)) {
+    const auto total = static_cast<std::size_t>(size.QuadPart);
+    buffer.resize(std::max(buffer.size(), total));
+    for (std::size_t held = kReadBufferSize; held < total; held += got) {
+      const auto wanted = static_cast<DWORD>(std::min(total, 4 * held) - held);
+      if (!ReadFile(file, buffer.data() + held, wanted, &got, nullptr) || got != wanted) {
+        break;
+      }
+    }
   }
   CloseHandle(file);
 }
@@ -137,7 +169,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD largest = 0;
   const auto outputs = ParseExpected(expected_text, largest);
-  const auto buffer = std::make_unique<unsigned char[]>(kReadBufferSize);
+  std::vector<unsigned char> buffer(kReadBufferSize);
   const auto output_bytes = std::make_unique<unsigned char[]>(std::max<DWORD>(largest, 1));
   if (!SetCurrentDirectoryW(argv[2])) {
     Complain(argv[2]);
@@ -156,9 +188,10 @@ int wmain(int argc, wchar_t** argv) {
         continue;
       }
       const std::wstring settings = cache + std::wstring(name);
-      ReadHead(cache + std::wstring(name.substr(0, name.size() - kMarker.size())) + L".tmp",
-               buffer.get(), kCharacterHeadSize);
-      ReadHead(settings, buffer.get(), kReadBufferSize);
+      ReadCharacterHead(
+          cache + std::wstring(name.substr(0, name.size() - kMarker.size())) + L".tmp",
+          buffer.data());
+      ReadSettings(settings, buffer);
       ReplaceOutput(output->second, output_bytes.get(), flush);
       ++pairs;
     } while (FindNextFileW(search, &found));

@@ -59,20 +59,22 @@ struct PairBuffer {
   std::size_t output_capacity = 0;
 };
 
-constexpr std::size_t kUsualOutputCapacity = 2 + 2 * kReadBufferSize;
+// Memory kept from one pair to the next: that of any block up to 1 MiB.
+constexpr std::size_t kKeptSettingsCapacity = std::size_t{1} << 20;
+constexpr std::size_t kKeptOutputCapacity = 2 + 2 * kKeptSettingsCapacity;
 
 // The memory is kept from one pair to the next: the Windows heap hands out
 // an allocation this large as fresh pages every time, which costs every pair
-// a page fault per page. What a longer block added is given back before the
-// next pair, so a long scan's memory stays that of a usual pair. The program
+// a page fault per page. What a block beyond 1 MiB needed is given back
+// before the next pair, so a long scan's memory stays flat. The program
 // converts on one thread.
 PairBuffer& ReusedPairBuffer() {
   static PairBuffer buffer;
-  if (buffer.settings_capacity > kReadBufferSize) {
+  if (buffer.settings_capacity > kKeptSettingsCapacity) {
     buffer.settings.reset();
     buffer.settings_capacity = 0;
   }
-  if (buffer.output_capacity > kUsualOutputCapacity) {
+  if (buffer.output_capacity > kKeptOutputCapacity) {
     buffer.output.reset();
     buffer.output_capacity = 0;
   }

@@ -266,9 +266,9 @@ TEST_F(ConvertFilePairTest, SamePairTwiceWritesTheSameFile) {
 
 // The memory of a pair is kept for the next one: a block that ends with its
 // file must not run on into what an earlier, longer file left there, whether
-// that one fitted the first read or went past it.
+// that one fitted the first read, went past it or went past what is kept.
 TEST_F(ConvertFilePairTest, APairSeesNoneOfAnEarlierLongerFile) {
-  for (const std::size_t earlier : {std::size_t{3000}, 3 * kReadBufferSize}) {
+  for (const std::size_t earlier : {std::size_t{3000}, 3 * kReadBufferSize, std::size_t{3} << 20}) {
     ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(earlier, 'x')), kConverted);
     ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui>ab"), kConverted) << "after " << earlier;
     EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui>ab")) << "after " << earlier;

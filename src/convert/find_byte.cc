@@ -1,7 +1,6 @@
 #include "convert/find_byte.h"
 
 #include <bit>
-#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

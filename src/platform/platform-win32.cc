@@ -1,7 +1,8 @@
+#include <windows.h>
+// These build on windows.h, so they must come after it.
 #include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <windows.h>
 // The Platform method of that name is ours, not the Win32 macro.
 #undef WriteConsole
 

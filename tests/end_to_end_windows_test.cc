@@ -119,8 +119,8 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
   WriteBytes(drive + "/sub/R@S_sc.tmp", SettingsFile("<ui>root</ui>"));
   WriteBytes(cache_ + "R@S.tmp", CharacterFile(51));
 
-  // The first argument exists beside the caller, in T:\sub; once the drive
-  // root is the working folder it is gone.
+  // The first argument is named from the caller's folder, T:\sub, though
+  // the drive root becomes the working folder.
   const ProgramRun run =
       RunProgram({"wine", "T:\\Tarnwick.exe", "R@S_sc.tmp", "T:\\sub\\R@S_sc.tmp"}, environment_,
                  drive + "/sub");
@@ -131,9 +131,9 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
                                 " Tarnwick - UI Layout Extractor\n"
                                 "=================================\n"
                                 "Current Dir: T:\n\n"
-                                "[ERROR] Cannot open \"R@S_sc.tmp\", unable to extract <ui>.\n"
+                                "[SUCCESS] \"R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
                                 "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
-                                "\nDone! File(s) Processed: 1\n" +
+                                "\nDone! File(s) Processed: 2\n" +
                                 Pause()));
   EXPECT_EQ(ListFolder(drive), "Tarnwick.exe sub ui.51.xml");
   EXPECT_EQ(ReadBytes(drive + "/ui.51.xml"), Utf16Of("<ui>root</ui>"));

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 
+#include "base/extended_path.h"
 #include "convert/file_io.h"
 
 namespace {
@@ -34,8 +35,8 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = TemporaryNameFor(path);
-    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(ExtendedLengthPath(temporary).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
       return file;
     }
@@ -51,7 +52,7 @@ bool InputFile::Open(const NativeString& path) {
   Close();
   // Every sharing mode, so that a file the game client keeps open (even for
   // writing) can still be read.
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -105,9 +106,10 @@ bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t
   const bool written = WriteAll(file, static_cast<const unsigned char*>(data), size);
   const bool closed = CloseHandle(file) != 0;
   if (written && closed &&
-      MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
+      MoveFileExW(ExtendedLengthPath(temporary).c_str(), ExtendedLengthPath(path).c_str(),
+                  MOVEFILE_REPLACE_EXISTING) != 0) {
     return true;
   }
-  DeleteFileW(temporary.c_str());
+  DeleteFileW(ExtendedLengthPath(temporary).c_str());
   return false;
 }

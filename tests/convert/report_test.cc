@@ -58,9 +58,9 @@ TEST(ReportTest, ProcessFilePairReportsWhatConvertFilePairReturns) {
   StringConsole console;
   unsigned processed = 0;
   NativeString output_name;
-  EXPECT_EQ(ProcessFilePair(Native("no such character file"), Native("no such settings file"),
-                            output_name, console, processed),
-            kCannotOpenCharacterFile);
+  const FilePair pair{Native("no such character file"), Native("no such settings file"),
+                      Native("shown"), Native("")};
+  EXPECT_EQ(ProcessFilePair(pair, output_name, console, processed), kCannotOpenCharacterFile);
   EXPECT_EQ(processed, 0u);
   EXPECT_TRUE(output_name.empty());
   EXPECT_EQ(console.text_, Native("[WARNING] Cannot open \"no such character file\", unable to "

@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Stands in for the operating system; the cache folder and the program
-// folder are real folders inside the test's temporary directory.
+// folder are real folders inside the test's temporary directory. The
+// working directory never changes: it stays the caller's folder, as when the
+// program folder cannot be entered.
 class FakePlatform : public Platform {
  public:
   void SetUpConsole() override { console_ready_ = true; }
@@ -22,17 +24,23 @@ class FakePlatform : public Platform {
     EXPECT_TRUE(console_ready_);
     console_ += text;
   }
-  bool GetExecutablePath(NativeString& path) override {
+  bool GetExecutablePath(NativeString& path, NativeString& reason) override {
     path = executable_;
+    reason = Native("no executable");
     return !executable_.empty();
   }
   bool SetWorkingDirectory(const NativeString& folder) override {
     working_directory_ = folder;
     return true;
   }
-  bool GetDocumentsFolder(NativeString& folder) override {
+  bool GetDocumentsFolder(NativeString& folder, NativeString& reason) override {
     folder = documents_;
+    reason = Native("no documents");
     return !documents_.empty();
+  }
+  bool GetFullPath(const NativeString& path, NativeString& full) override {
+    full = NativeOf(fs::absolute(fs::path(path)));
+    return caller_folder_known_;
   }
   bool PathExists(const NativeString& path) override {
     existence_tests_.insert(path);
@@ -56,6 +64,7 @@ class FakePlatform : public Platform {
   NativeString enumerated_folder_;
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
+  bool caller_folder_known_ = true;
 };
 
 const NativeString kSep(1, kPathSeparator);
@@ -76,6 +85,7 @@ class DriverTest : public InTempDirTest {
     platform_.documents_ = root_ + kSep + Native("Docs");
     cache_ = platform_.documents_ + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep;
     fs::create_directories(fs::path(cache_));
+    fs::create_directories("game");
   }
 
   NativeString Header() {
@@ -103,7 +113,7 @@ TEST_F(DriverTest, RejectsAMissingFirstArgumentBeforeAnythingElse) {
                               "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n"
                               "<pause>"));
   EXPECT_TRUE(platform_.working_directory_.empty());
-  EXPECT_EQ(ListFolder("."), "Docs");
+  EXPECT_EQ(ListFolder("."), "Docs game");
 }
 
 TEST_F(DriverTest, EmptyFirstArgumentIsRejected) {
@@ -197,8 +207,8 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
   EXPECT_EQ(RunTarnwick({dropped}, platform_), kExitNormal);
   EXPECT_EQ(
       platform_.console_,
-      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                        "look in.\n"
+      Header() + Native("[ERROR] Cannot find the Documents folder (no documents), so there is no "
+                        "cache folder to look in.\n"
                         "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
                         "\nDone! File(s) Processed: 0\n<pause>"));
 
@@ -206,8 +216,8 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
   EXPECT_EQ(
       platform_.console_,
-      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                        "look in.\n"
+      Header() + Native("[ERROR] Cannot find the Documents folder (no documents), so there is no "
+                        "cache folder to look in.\n"
                         "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
 }
 
@@ -223,8 +233,8 @@ TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
   EXPECT_TRUE(platform_.working_directory_.empty());
   EXPECT_EQ(platform_.console_,
-            Banner() + Native("[WARNING] Cannot find the program's own folder; output files go "
-                              "to the current folder.\n\n"
+            Banner() + Native("[WARNING] Cannot find the program's own folder (no folder in "
+                              "\"Tarnwick.exe\"); output files go to the current folder.\n\n"
                               "\nDone! File(s) Processed: 0\n<pause>"));
 }
 

@@ -221,6 +221,57 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
                         "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
 }
 
+TEST_F(DriverTest, OutputsGoToTheProgramFolderThoughItIsNotTheWorkingDirectory) {
+  AddPair("A@S", 1);
+  WriteBytes("B@S_sc.tmp", SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(2));
+  platform_.entries_ = {{Native("A@S_sc.tmp"), false}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(RunTarnwick({Native("B@S_sc.tmp")}, platform_), kExitNormal);
+  EXPECT_EQ(ListFolder("game"), "ui.1.xml ui.2.xml");
+  EXPECT_EQ(ListFolder("."), "B@S_sc.tmp Docs game");
+}
+
+// Relative arguments are then read from the working directory, which is
+// still the caller's folder: it is not changed.
+TEST_F(DriverTest, WithoutTheCallersFolderTheWorkingDirectoryStaysIt) {
+  platform_.caller_folder_known_ = false;
+  WriteBytes("B@S_sc.tmp", SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(2));
+  EXPECT_EQ(RunTarnwick({Native("B@S_sc.tmp")}, platform_), kExitNormal);
+  EXPECT_TRUE(platform_.working_directory_.empty());
+  EXPECT_EQ(platform_.console_, Header() + Native("[SUCCESS] \"B@S_sc.tmp\" >> \".\\ui.2.xml\".\n"
+                                                  "\nDone! File(s) Processed: 1\n<pause>"));
+  EXPECT_EQ(ListFolder("game"), "ui.2.xml");
+}
+
+TEST_F(DriverTest, ControlCharactersInShownPathsBecomeQuestionMarks) {
+  EXPECT_EQ(RunTarnwick({Native("gone\n[SUCCESS] \"x\"\x1B]0;title\x07")}, platform_),
+            kExitBadArgument);
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("[ERROR] File path is not valid: \"gone?[SUCCESS] \"x\"?]0;title?\"\n"
+                              "\nUsage: \n"
+                              "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+                              "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n"
+                              "<pause>"));
+
+  platform_.console_.clear();
+  const NativeString folder = root_ + kSep + Native("Docs");
+  EXPECT_EQ(RunTarnwick({folder, Native("notes\x1B[2J\r.txt")}, platform_), kExitNormal);
+  EXPECT_NE(platform_.console_.find(Native("[ERROR] \"notes?[2J?.txt\" file name incorrect.\n")),
+            NativeString::npos);
+
+  platform_.console_.clear();
+  platform_.executable_ = root_ + kSep + Native("g\x07") + kSep + Native("Tarnwick.exe");
+  platform_.documents_ = root_ + kSep + Native("D\x1B");
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("Current Dir: ") + root_ + kSep + Native("g?\n\n") +
+                Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") + root_ + kSep +
+                Native("D?") + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep +
+                Native("\".\n<pause>"));
+}
+
 TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {
   platform_.executable_ = Native("D:") + kSep + Native("Tarnwick.exe");
   platform_.entries_ = {{Native("dir_sc.tmp"), true}};

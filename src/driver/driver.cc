@@ -39,8 +39,10 @@ bool ResolveArguments(const std::vector<NativeString>& arguments, Platform& plat
   for (const NativeString& argument : arguments) {
     NativeString full;
     // An empty argument names nothing, not the caller's folder.
-    if (argument.empty() || !platform.GetFullPath(argument, full)) {
-      all_resolved = all_resolved && argument.empty();
+    if (argument.empty()) {
+      full = argument;
+    } else if (!platform.GetFullPath(argument, full)) {
+      all_resolved = false;
       full = argument;
     }
     resolved.push_back(std::move(full));

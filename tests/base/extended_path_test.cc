@@ -13,8 +13,8 @@ namespace {
 const std::wstring kLongName(300, L'n');
 
 TEST(ExtendedPathTest, LeavesPathsShorterThanMaxPathAlone) {
-  for (const std::wstring path : {L"C:\\Games\\ui.1.xml", L"ui.1.xml", L"..\\cache\\A@S_sc.tmp",
-                                  L"\\\\server\\share\\A@S_sc.tmp", L"C:/Games/ui.1.xml"}) {
+  for (const wchar_t* path : {L"C:\\Games\\ui.1.xml", L"ui.1.xml", L"..\\cache\\A@S_sc.tmp",
+                              L"\\\\server\\share\\A@S_sc.tmp", L"C:/Games/ui.1.xml"}) {
     EXPECT_EQ(ExtendedLengthPath(path), path);
   }
 }
@@ -37,7 +37,7 @@ TEST(ExtendedPathTest, ResolvesARelativePathFromTheWorkingFolder) {
 }
 
 TEST(ExtendedPathTest, KeepsPathsAlreadyInADeviceForm) {
-  for (const std::wstring path : {L"\\\\?\\C:\\" + kLongName, L"\\\\.\\pipe\\" + kLongName}) {
+  for (const std::wstring& path : {L"\\\\?\\C:\\" + kLongName, L"\\\\.\\pipe\\" + kLongName}) {
     EXPECT_EQ(ExtendedLengthPath(path), path);
   }
 }

@@ -19,15 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "faults/program_under_test.h"
 #include "fixtures.h"
 #include "run_program.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string g_program;
+
+namespace {
 
 const std::string kBanner =
     "=================================\n"

@@ -162,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Expected expected = Model(character, settings);
   NativeString output_name;
-  const ConversionResult result = ConvertFilePair(kCharacterPath, kSettingsPath, output_name);
+  const ConversionResult result = ConvertFilePair(kCharacterPath, kSettingsPath, "", output_name);
   Check(result == expected.result,
         "result " + std::to_string(result) + ", expected " + std::to_string(expected.result));
 

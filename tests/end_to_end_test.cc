@@ -87,26 +87,32 @@ TEST_F(EndToEndTest, DroppedFilesAreConvertedWithTheirCacheCharacterFiles) {
   WriteBytes(cache_ + "A@S.tmp", CharacterFile(1));
   WriteBytes(root_ + "/drop/B@S_sc.tmp", SettingsFile("<ui>b</ui>"));
   WriteBytes(cache_ + "B@S.tmp", CharacterFile(2));
-  WriteBytes(root_ + "/caller/A@S_sc.tmp", SettingsFile("<ui>only beside the caller</ui>"));
-  // The first argument is tested from the caller's folder; every later use
-  // of an argument comes after the program folder became the working folder.
+  WriteBytes(root_ + "/caller/C@S_sc.tmp", SettingsFile("<ui>c</ui>"));
+  WriteBytes(cache_ + "C@S.tmp", CharacterFile(3));
+  WriteBytes(program_folder_ + "/C@S_sc.tmp", SettingsFile("<ui>not this one</ui>"));
+  // Relative arguments name files from the caller's folder, though the
+  // program folder becomes the working folder; the lines show them as given.
   const std::string dropped = Shown(root_ + "/drop/B@S_sc.tmp");
   const std::string relative = Shown("../drop/A@S_sc.tmp");
-  const ProgramRun run = Run({dropped, relative, "A@S_sc.tmp", "notes.txt", ""});
+  const ProgramRun run = Run({"C@S_sc.tmp", dropped, relative, "notes.txt", ""});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console(Header() + "[SUCCESS] \"" + dropped +
+  EXPECT_EQ(run.output, Console(Header() +
+                                "[SUCCESS] \"C@S_sc.tmp\" >> \".\\ui.3.xml\".\n"
+                                "[SUCCESS] \"" +
+                                dropped +
                                 "\" >> \".\\ui.2.xml\".\n"
                                 "[SUCCESS] \"" +
                                 relative +
                                 "\" >> \".\\ui.1.xml\".\n"
-                                "[ERROR] Cannot open \"A@S_sc.tmp\", unable to extract <ui>.\n"
                                 "[ERROR] \"notes.txt\" file name incorrect.\n"
                                 "[ERROR] \"\" file name incorrect.\n"
-                                "\nDone! File(s) Processed: 2\n" +
+                                "\nDone! File(s) Processed: 3\n" +
                                 Pause()));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.3.xml"), Utf16Of("<ui>c</ui>"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.2.xml"), Utf16Of("<ui>b</ui>"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
-  EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.1.xml ui.2.xml");
+  EXPECT_EQ(ListFolder(program_folder_),
+            "C@S_sc.tmp " + ProgramName() + " ui.1.xml ui.2.xml ui.3.xml");
 }
 
 TEST_F(EndToEndTest, AMissingFirstArgumentIsRejectedWithTheUsage) {
@@ -199,13 +205,13 @@ TEST_F(EndToEndTest, WithoutHomeTheRunSaysSoAndGoesOn) {
   WriteBytes(root_ + "/drop/A@S_sc.tmp", SettingsFile("<ui/>"));
   const ProgramRun run = Run({root_ + "/drop/A@S_sc.tmp"});
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(
-      run.output,
-      Header() +
-          "[ERROR] Cannot find the Documents folder, so there is no cache folder to look in.\n"
-          "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
-          "\nDone! File(s) Processed: 0\n" +
-          Pause());
+  EXPECT_EQ(run.output,
+            Header() +
+                "[ERROR] Cannot find the Documents folder (HOME is not set), so there is no cache "
+                "folder to look in.\n"
+                "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
+                "\nDone! File(s) Processed: 0\n" +
+                Pause());
 }
 
 TEST_F(EndToEndTest, OnATerminalAnyKeyEndsThePauseAndTheTerminalIsSetBack) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -135,8 +136,8 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
   WriteBytes(drive + "/sub/R@S_sc.tmp", SettingsFile("<ui>root</ui>"));
   WriteBytes(cache_ + "R@S.tmp", CharacterFile(51));
 
-  // The first argument exists beside the caller, in T:\sub; once the drive
-  // root is the working folder it is gone.
+  // The first argument is named from the caller's folder, T:\sub, though
+  // the drive root becomes the working folder.
   const ProgramRun run =
       RunProgram({"wine", "T:\\Tarnwick.exe", "R@S_sc.tmp", "T:\\sub\\R@S_sc.tmp"}, environment_,
                  drive + "/sub");
@@ -147,9 +148,9 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
                                 " Tarnwick - UI Layout Extractor\n"
                                 "=================================\n"
                                 "Current Dir: T:\n\n"
-                                "[ERROR] Cannot open \"R@S_sc.tmp\", unable to extract <ui>.\n"
+                                "[SUCCESS] \"R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
                                 "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
-                                "\nDone! File(s) Processed: 1\n" +
+                                "\nDone! File(s) Processed: 2\n" +
                                 Pause()));
   EXPECT_EQ(ListFolder(drive), "Tarnwick.exe sub ui.51.xml");
   EXPECT_EQ(ReadBytes(drive + "/ui.51.xml"), Utf16Of("<ui>root</ui>"));
@@ -207,6 +208,62 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   EXPECT_NE(run.output.find("\\" + cjk + "@S_sc.tmp\""), std::string::npos) << run.output;
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.81.xml"), Utf16Of("<ui>c</ui>"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.82.xml"), Utf16Of("<ui>e</ui>"));
+}
+
+// Wine enforces no MAX_PATH limit, so the run alone would pass in any path
+// form; Wine's trace of the file calls shows the form the program used.
+TEST_F(WindowsEndToEndTest, FileCallsOnPathsBeyondMaxPathUseTheExtendedLengthForm) {
+  std::string relative = "in";
+  while (relative.size() < 300) relative += "/a-rather-long-folder-name";
+  const std::string folder = root_ + "/" + relative;
+  fs::create_directories(folder + "/game");
+  fs::copy_file(g_under_test.program, folder + "/game/Tarnwick.exe");
+  WriteBytes(folder + "/caller/L@S_sc.tmp", SettingsFile("<ui>long</ui>"));
+  WriteBytes(cache_ + "L@S.tmp", CharacterFile(61));
+  WriteBytes(folder + "/game/ui.61.xml", "an earlier layout");
+  std::vector<std::string> environment;
+  for (const std::string& variable : environment_) {
+    if (!variable.starts_with("WINEDEBUG=")) environment.push_back(variable);
+  }
+  environment.push_back("WINEDEBUG=trace+file");
+
+  // A relative argument whose full path is beyond MAX_PATH (Wine cannot
+  // start a program in a working folder that long), into a program folder
+  // beyond it.
+  const std::string argument = Shown(relative + "/caller/L@S_sc.tmp");
+  const ProgramRun run =
+      RunProgram({"wine", folder + "/game/Tarnwick.exe", argument}, environment, root_);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Console("=================================\n"
+                                " Tarnwick - UI Layout Extractor\n"
+                                "=================================\n"
+                                "Current Dir: " +
+                                Shown(folder + "/game") +
+                                "\n\n"
+                                "[SUCCESS] \"" +
+                                argument +
+                                "\" >> \".\\ui.61.xml\".\n"
+                                "\nDone! File(s) Processed: 1\n" +
+                                Pause()));
+  EXPECT_EQ(ReadBytes(folder + "/game/ui.61.xml"), Utf16Of("<ui>long</ui>"));
+  EXPECT_EQ(ListFolder(folder + "/game"), "Tarnwick.exe ui.61.xml");
+
+  // The trace doubles each backslash: \\\\?\\Z:\\... stands for \\?\Z:\...
+  std::istringstream trace(run.errors);
+  int long_path_calls = 0;
+  for (std::string line; std::getline(trace, line);) {
+    const bool file_call =
+        line.find(":trace:file:CreateFileW L\"") != std::string::npos ||
+        line.find(":trace:file:GetFileAttributesW L\"") != std::string::npos ||
+        line.find(":trace:file:MoveFileWithProgressW (L\"") != std::string::npos ||
+        line.find(":trace:file:DeleteFileW L\"") != std::string::npos;
+    if (!file_call || line.find("a-rather-long-folder-name") == std::string::npos) continue;
+    ++long_path_calls;
+    EXPECT_NE(line.find("L\"\\\\\\\\?\\\\Z:"), std::string::npos) << line;
+  }
+  // The argument's test, the settings file, the new output file and its
+  // rename over the earlier one.
+  EXPECT_GE(long_path_calls, 4);
 }
 
 }  // namespace

@@ -211,15 +211,22 @@ NativeString OutputNameFor(std::int64_t character_id) {
   return Native(".\\ui.") + NativeDecimal(character_id) + Native(".xml");
 }
 
-NativeString OutputPathFor(const NativeString& output_name) {
-  if (kPathSeparator != '\\' && output_name.starts_with(Native(".\\"))) {
-    return output_name.substr(2);
+NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name) {
+  const NativeString name =
+      output_name.starts_with(Native(".\\")) ? output_name.substr(2) : output_name;
+  if (output_folder.empty()) {
+    return name;
   }
-  return output_name;
+  // The root folder "/" ends in one already.
+  if (output_folder.back() == kPathSeparator) {
+    return output_folder + name;
+  }
+  return output_folder + kPathSeparator + name;
 }
 
 ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path, NativeString& output_name) {
+                                 const NativeString& settings_path,
+                                 const NativeString& output_folder, NativeString& output_name) {
   std::int64_t character_id = 0;
   const ConversionResult id_result = ReadCharacterId(character_path, character_id);
   if (id_result != kConverted) {
@@ -241,7 +248,7 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
     return encoded;
   }
   output_name = OutputNameFor(character_id);
-  if (!ReplaceFileContents(OutputPathFor(output_name), output, output_size)) {
+  if (!ReplaceFileContents(OutputPathFor(output_folder, output_name), output, output_size)) {
     return kCannotCreateOutputFile;
   }
   return kConverted;

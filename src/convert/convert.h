@@ -24,17 +24,18 @@ inline constexpr std::size_t kMaxUiBlockSize = std::size_t{64} << 20;
 /// decimal with a leading minus when negative.
 NativeString OutputNameFor(std::int64_t character_id);
 
-/// Where the output named `output_name` is written, relative to the working
-/// directory: the name itself where the backslash separates folders, the part
-/// after ".\" elsewhere.
-NativeString OutputPathFor(const NativeString& output_name);
+/// Where the output named `output_name` is written: the part after ".\" in
+/// `output_folder`, or in the working directory when that is empty.
+NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name);
 
 /// Reads the character ID from the character file, cuts the "<ui>" block out
-/// of the settings file and writes it as UTF-16LE with a byte-order mark to
-/// the output name, which is set on kConverted and kCannotCreateOutputFile
-/// and left alone otherwise. The block starts at the first "<ui>" that lies
-/// wholly within the first kReadBufferSize bytes and runs to the first NUL
-/// byte after it or the end of the file. A settings file that keeps changing
-/// while it is read gives kCannotOpenSettingsFile. Prints nothing.
+/// of the settings file and writes it as UTF-16LE with a byte-order mark into
+/// `output_folder` (see OutputPathFor) under the output name, which is set on
+/// kConverted and kCannotCreateOutputFile and left alone otherwise. The block
+/// starts at the first "<ui>" that lies wholly within the first
+/// kReadBufferSize bytes and runs to the first NUL byte after it or the end of
+/// the file. A settings file that keeps changing while it is read gives
+/// kCannotOpenSettingsFile. Prints nothing.
 ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path, NativeString& output_name);
+                                 const NativeString& settings_path,
+                                 const NativeString& output_folder, NativeString& output_name);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/extended_path.h"
 #include "convert/file_io.h"
 #include "convert/temporary_name.h"
 
@@ -44,8 +45,8 @@ bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
 HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = NextTemporaryNameFor(path);
-    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(ExtendedLengthPath(temporary).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
       return file;
     }
@@ -56,7 +57,7 @@ HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
 // A read-only file is one the player wants kept as it is; a folder of that
 // name can never be replaced, so neither is worth a try.
 bool MayReplace(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
   return attributes == INVALID_FILE_ATTRIBUTES ||
          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
@@ -64,7 +65,7 @@ bool MayReplace(const std::wstring& path) {
 // Written through, so that the new name is on the disk when the call returns.
 bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(temporary.c_str(), path.c_str(),
+    if (MoveFileExW(ExtendedLengthPath(temporary).c_str(), ExtendedLengthPath(path).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
       return true;
     }
@@ -98,7 +99,7 @@ bool Replace(const std::wstring& path, const void* data, std::size_t size) {
   if (written && closed && MoveIntoPlace(temporary, path)) {
     return true;
   }
-  DeleteFileW(temporary.c_str());
+  DeleteFileW(ExtendedLengthPath(temporary).c_str());
   return false;
 }
 
@@ -144,7 +145,7 @@ bool InputFile::Open(const NativeString& path) {
   Close();
   // Every sharing mode, so that a file the game client keeps open (even for
   // writing) can still be read.
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -216,14 +217,15 @@ void RemoveLeftoverFiles(const NativeString& folder) {
   // "D:" alone is the drive's remembered folder; its root is meant.
   const std::wstring prefix = folder.ends_with(L'\\') ? folder : folder + L'\\';
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW((prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, 0);
+  const HANDLE search =
+      FindFirstFileExW(ExtendedLengthPath(prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
+                       FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) {
     return;
   }
   do {
     if (IsLeftoverFile(found)) {
-      DeleteFileW((prefix + found.cFileName).c_str());
+      DeleteFileW(ExtendedLengthPath(prefix + found.cFileName).c_str());
     }
   } while (FindNextFileW(search, &found));
   FindClose(search);

@@ -1,10 +1,13 @@
 #include "convert/report.h"
 
+#include "base/shown_path.h"
 #include "convert/convert.h"
 
 namespace {
 
-NativeString Quoted(const NativeString& text) { return Native("\"") + text + Native("\""); }
+NativeString Quoted(const NativeString& path) {
+  return Native("\"") + ShownPath(path) + Native("\"");
+}
 
 }  // namespace
 
@@ -50,10 +53,11 @@ void ReportResult(ConversionResult result, const NativeString& character_path,
   console.Write(StatusLine(result, character_path, settings_path, output_name));
 }
 
-ConversionResult ProcessFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path, NativeString& output_name,
+ConversionResult ProcessFilePair(const FilePair& pair, NativeString& output_name,
                                  ConsoleSink& console, unsigned& processed_count) {
-  const ConversionResult result = ConvertFilePair(character_path, settings_path, output_name);
-  ReportResult(result, character_path, settings_path, output_name, console, processed_count);
+  const ConversionResult result =
+      ConvertFilePair(pair.character_path, pair.settings_path, pair.output_folder, output_name);
+  ReportResult(result, pair.character_path, pair.settings_shown, output_name, console,
+               processed_count);
   return result;
 }

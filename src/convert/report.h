@@ -12,6 +12,7 @@ class ConsoleSink {
 };
 
 /// The status line, line end included, that tells the user about `result`.
+/// Control characters in the paths show as '?' (ShownPath).
 NativeString StatusLine(ConversionResult result, const NativeString& character_path,
                         const NativeString& settings_path, const NativeString& output_name);
 
@@ -21,8 +22,15 @@ void ReportResult(ConversionResult result, const NativeString& character_path,
                   const NativeString& settings_path, const NativeString& output_name,
                   ConsoleSink& console, unsigned& processed_count);
 
+/// One file pair as the driver hands it over.
+struct FilePair {
+  NativeString character_path;  ///< Opened, and shown as it is.
+  NativeString settings_path;   ///< Opened: a dropped file by its full path...
+  NativeString settings_shown;  ///< ...shown as the user gave it.
+  NativeString output_folder;   ///< Full path; empty for the working directory.
+};
+
 /// Converts one pair with ConvertFilePair and reports its result. Always
 /// returns normally, with the status line written.
-ConversionResult ProcessFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path, NativeString& output_name,
+ConversionResult ProcessFilePair(const FilePair& pair, NativeString& output_name,
                                  ConsoleSink& console, unsigned& processed_count);

@@ -30,27 +30,62 @@ std::optional<NativeString> ProgramFolderOf(const NativeString& executable) {
   return executable.substr(0, separator);
 }
 
-// Output files are written relative to the working directory, so it has to
-// be the program's own folder.
-void EnterProgramFolder(Platform& platform) {
+// Relative arguments name files from the caller's folder, which stops being
+// the working directory once the program folder becomes it. False when some
+// argument had to stay as given, for want of the caller's folder.
+bool ResolveArguments(const std::vector<NativeString>& arguments, Platform& platform,
+                      std::vector<NativeString>& resolved) {
+  bool all_resolved = true;
+  resolved.reserve(arguments.size());
+  for (const NativeString& argument : arguments) {
+    NativeString full;
+    // An empty argument names nothing, not the caller's folder.
+    if (argument.empty()) {
+      full = argument;
+    } else if (!platform.GetFullPath(argument, full)) {
+      all_resolved = false;
+      full = argument;
+    }
+    resolved.push_back(std::move(full));
+  }
+  return all_resolved;
+}
+
+// The folder the outputs are written to, by its full path, so that they land
+// where the "Current Dir: " line says even when it cannot become the working
+// directory. Nothing when it cannot be told: outputs then go to the working
+// directory. The caller's folder stays the working directory when
+// `stay_in_caller_folder`, for the arguments that could not be resolved.
+std::optional<NativeString> EnterProgramFolder(Platform& platform, bool stay_in_caller_folder) {
   NativeString executable;
+  NativeString reason;
   std::optional<NativeString> folder;
-  if (platform.GetExecutablePath(executable)) {
+  if (platform.GetExecutablePath(executable, reason)) {
     folder = ProgramFolderOf(executable);
+    if (!folder) {
+      reason = Native("no folder in \"") + executable + Native("\"");
+    }
   }
   if (!folder) {
-    platform.WriteConsole(NoProgramFolderText());
-    return;
+    platform.WriteConsole(NoProgramFolderText(reason));
+    return std::nullopt;
   }
-  platform.SetWorkingDirectory(*folder);
+  if (!stay_in_caller_folder) {
+    platform.SetWorkingDirectory(*folder);
+  }
   platform.WriteConsole(CurrentDirText(*folder));
   RemoveLeftoverFiles(*folder);
+  return folder;
 }
 
 std::optional<NativeString> FindCacheFolder(Platform& platform) {
   NativeString documents;
-  if (!platform.GetDocumentsFolder(documents) || documents.empty()) {
-    platform.WriteConsole(NoDocumentsFolderText());
+  NativeString reason;
+  if (!platform.GetDocumentsFolder(documents, reason) || documents.empty()) {
+    if (reason.empty()) {
+      reason = Native("the system names none");
+    }
+    platform.WriteConsole(NoDocumentsFolderText(reason));
     return std::nullopt;
   }
   return platform.FindInDocumentsFolders(
@@ -58,11 +93,15 @@ std::optional<NativeString> FindCacheFolder(Platform& platform) {
       kPathSeparator + Native("Quellmoor") + kPathSeparator + Native("cache") + kPathSeparator);
 }
 
+// Each argument is opened by its `resolved` path and shown as given.
 void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
-                         const std::optional<NativeString>& cache_folder, Platform& platform,
+                         const std::vector<NativeString>& resolved,
+                         const std::optional<NativeString>& cache_folder,
+                         const NativeString& output_folder, Platform& platform,
                          unsigned& processed_count) {
   PlatformConsole console(platform);
-  for (const NativeString& settings_path : arguments) {
+  for (std::size_t k = 0; k < arguments.size(); ++k) {
+    const NativeString& settings_path = arguments[k];
     const std::optional<NativeString> character_name = PairedCharacterName(BaseName(settings_path));
     if (!character_name) {
       platform.WriteConsole(FileNameIncorrectText(settings_path));
@@ -75,13 +114,14 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
                    processed_count);
       continue;
     }
-    ProcessFilePair(*cache_folder + *character_name, settings_path, output_name, console,
-                    processed_count);
+    const FilePair pair{*cache_folder + *character_name, resolved[k], settings_path, output_folder};
+    ProcessFilePair(pair, output_name, console, processed_count);
   }
 }
 
 void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry,
-                       Platform& platform, unsigned& processed_count) {
+                       const NativeString& output_folder, Platform& platform,
+                       unsigned& processed_count) {
   if (entry.is_directory) {
     return;
   }
@@ -93,16 +133,18 @@ void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry
   }
   PlatformConsole console(platform);
   NativeString output_name;
-  ProcessFilePair(*character_path, settings_path, output_name, console, processed_count);
+  const FilePair pair{*character_path, settings_path, settings_path, output_folder};
+  ProcessFilePair(pair, output_name, console, processed_count);
 }
 
 // False when the cache folder cannot be enumerated at all. Each entry is
 // converted as it is delivered, so a large cache folder is never held whole.
-bool ScanCacheFolder(const std::optional<NativeString>& cache_folder, Platform& platform,
+bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
+                     const NativeString& output_folder, Platform& platform,
                      unsigned& processed_count) {
   const bool started =
       cache_folder && platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
-        ConvertCacheEntry(*cache_folder, entry, platform, processed_count);
+        ConvertCacheEntry(*cache_folder, entry, output_folder, platform, processed_count);
       });
   if (!started) {
     platform.WriteConsole(NoSettingsFilesText(cache_folder.value_or(NativeString())));
@@ -116,21 +158,25 @@ int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform) 
   platform.SetUpConsole();
   platform.CleanUpOnInterrupt(RemoveInFlightFile);
   platform.WriteConsole(BannerText());
-  if (!arguments.empty() && !platform.PathExists(arguments.front())) {
+  std::vector<NativeString> resolved;
+  const bool all_resolved = ResolveArguments(arguments, platform, resolved);
+  if (!arguments.empty() && !platform.PathExists(resolved.front())) {
     platform.WriteConsole(RejectionText(arguments.front()));
     platform.Pause();
     return kExitBadArgument;
   }
-  EnterProgramFolder(platform);
+  const NativeString output_folder =
+      EnterProgramFolder(platform, !all_resolved).value_or(NativeString());
   const std::optional<NativeString> cache_folder = FindCacheFolder(platform);
   unsigned processed_count = 0;
   if (arguments.empty()) {
-    if (!ScanCacheFolder(cache_folder, platform, processed_count)) {
+    if (!ScanCacheFolder(cache_folder, output_folder, platform, processed_count)) {
       platform.Pause();
       return kExitNoSettingsFiles;
     }
   } else {
-    ConvertDroppedFiles(arguments, cache_folder, platform, processed_count);
+    ConvertDroppedFiles(arguments, resolved, cache_folder, output_folder, platform,
+                        processed_count);
   }
   platform.WriteConsole(ClosingText(processed_count));
   platform.Pause();

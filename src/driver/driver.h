@@ -9,6 +9,7 @@
 inline constexpr int kExitNormal = 0;
 inline constexpr int kExitBadArgument = -1;
 inline constexpr int kExitNoSettingsFiles = -2;
+inline constexpr int kExitOutOfMemory = -3;
 
 /// Runs the program once: the banner, the argument test, the program and
 /// cache folders, then the cache folder scan (no `arguments`) or the

@@ -8,15 +8,21 @@
 namespace {
 
 // Running out of memory is the one exception the standard library can raise
-// on our paths; it must not end the run without a word.
+// on our paths; it must not end the run without a word, nor close the window
+// before the word can be read. What the unwinding freed is enough for both,
+// but should it not be, the run still ends in order.
 int RunOrReport(const std::vector<NativeString>& arguments) {
   Platform& platform = SystemPlatform();
   try {
     return RunTarnwick(arguments, platform);
   } catch (const std::bad_alloc&) {
-    platform.WriteConsole(OutOfMemoryText());
-    return 1;
   }
+  try {
+    platform.WriteConsole(OutOfMemoryText(OutOfMemoryReason()));
+    platform.Pause();
+  } catch (const std::bad_alloc&) {
+  }
+  return kExitOutOfMemory;
 }
 
 template <typename Char>

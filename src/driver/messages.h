@@ -3,7 +3,8 @@
 #include "base/native_text.h"
 
 // The run driver's own console texts, line ends included. The per-file
-// status lines live with the conversion (convert/report.h).
+// status lines live with the conversion (convert/report.h). Paths, and the
+// system's reasons, show control characters as '?' (ShownPath).
 
 /// The three banner lines printed first in every run.
 NativeString BannerText();
@@ -14,11 +15,11 @@ NativeString RejectionText(const NativeString& argument);
 /// "Current Dir: " and the program folder, then an empty line.
 NativeString CurrentDirText(const NativeString& program_folder);
 
-/// Said when the executable's own folder cannot be told.
-NativeString NoProgramFolderText();
+/// Said when the executable's own folder cannot be told, and why.
+NativeString NoProgramFolderText(const NativeString& reason);
 
-/// Said when the user's Documents folder cannot be found.
-NativeString NoDocumentsFolderText();
+/// Said when the user's Documents folder cannot be found, and why.
+NativeString NoDocumentsFolderText(const NativeString& reason);
 
 /// A settings-file path whose name holds no "_sc.tmp" marker.
 NativeString FileNameIncorrectText(const NativeString& path);
@@ -26,8 +27,8 @@ NativeString FileNameIncorrectText(const NativeString& path);
 /// The scan's cache folder cannot be enumerated, or holds no settings file.
 NativeString NoSettingsFilesText(const NativeString& cache_folder);
 
-/// Said when the run cannot go on for want of memory.
-NativeString OutOfMemoryText();
+/// Said when the run cannot go on for want of memory, in the system's words.
+NativeString OutOfMemoryText(const NativeString& reason);
 
 /// The closing line with the number of files converted.
 NativeString ClosingText(unsigned processed_count);

@@ -176,11 +176,12 @@ class PosixPlatform : public Platform {
     std::fflush(stdout);
   }
 
-  bool GetExecutablePath(NativeString& path) override {
+  bool GetExecutablePath(NativeString& path, NativeString& reason) override {
     std::string buffer(256, '\0');
     for (;;) {
       const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
       if (length < 0) {
+        reason = SystemErrorText(static_cast<unsigned long>(errno));
         return false;
       }
       if (static_cast<std::size_t>(length) < buffer.size()) {
@@ -196,10 +197,11 @@ class PosixPlatform : public Platform {
     return chdir(folder.c_str()) == 0;
   }
 
-  bool GetDocumentsFolder(NativeString& folder) override {
+  bool GetDocumentsFolder(NativeString& folder, NativeString& reason) override {
     const char* home = std::getenv("HOME");
     const char* config_home = std::getenv("XDG_CONFIG_HOME");
     if (home == nullptr || home[0] != '/') {
+      reason = home == nullptr ? "HOME is not set" : "HOME is not an absolute path";
       return false;
     }
     std::string config = config_home != nullptr && config_home[0] == '/'
@@ -233,6 +235,24 @@ class PosixPlatform : public Platform {
       }
     }
     return own;
+  }
+
+  bool GetFullPath(const NativeString& path, NativeString& full) override {
+    if (path.starts_with('/')) {
+      full = path;
+      return true;
+    }
+    char* folder = getcwd(nullptr, 0);
+    if (folder == nullptr) {
+      return false;
+    }
+    full = folder;
+    std::free(folder);
+    if (!full.ends_with('/')) {
+      full += '/';
+    }
+    full += path;
+    return true;
   }
 
   bool PathExists(const NativeString& path) override {
@@ -291,3 +311,7 @@ Platform& SystemPlatform() {
   static PosixPlatform platform;
   return platform;
 }
+
+NativeString SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }
+
+NativeString OutOfMemoryReason() { return SystemErrorText(ENOMEM); }

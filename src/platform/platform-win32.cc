@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwctype>
 #include <string>
 #include <string_view>
 
+#include "base/extended_path.h"
 #include "platform/console_text.h"
 #include "platform/platform.h"
 #include "platform/settings_pattern.h"
@@ -116,13 +118,14 @@ class Win32Platform : public Platform {
     }
   }
 
-  bool GetExecutablePath(NativeString& path) override {
+  bool GetExecutablePath(NativeString& path, NativeString& reason) override {
     // Grows until the whole path fits: no path is ever cut short.
     std::wstring buffer(MAX_PATH, L'\0');
     while (buffer.size() <= 0x10000) {
       const DWORD size = static_cast<DWORD>(buffer.size());
       const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
       if (length == 0) {
+        reason = SystemErrorText(GetLastError());
         return false;
       }
       if (length < size) {
@@ -132,6 +135,7 @@ class Win32Platform : public Platform {
       }
       buffer.resize(buffer.size() * 2);
     }
+    reason = SystemErrorText(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
 
@@ -144,12 +148,15 @@ class Win32Platform : public Platform {
     return SetCurrentDirectoryW(folder.c_str()) != 0;
   }
 
-  bool GetDocumentsFolder(NativeString& folder) override {
+  bool GetDocumentsFolder(NativeString& folder, NativeString& reason) override {
     // The current location of the personal Documents folder, of any length.
     PWSTR location = nullptr;
     const HRESULT result = SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &location);
     if (FAILED(result) || location == nullptr) {
       CoTaskMemFree(location);
+      reason = SystemErrorText(HRESULT_FACILITY(result) == FACILITY_WIN32
+                                   ? static_cast<unsigned long>(HRESULT_CODE(result))
+                                   : static_cast<unsigned long>(result));
       return false;
     }
     folder = location;
@@ -160,19 +167,28 @@ class Win32Platform : public Platform {
     return true;
   }
 
+  bool GetFullPath(const NativeString& path, NativeString& full) override {
+    if (path.starts_with(L"\\\\?\\")) {
+      full = path;
+      return true;
+    }
+    return FullPathName(path, full);
+  }
+
   bool PathExists(const NativeString& path) override {
     // As PathFileExistsW does, but without its MAX_PATH limit; an empty drive
     // must not bring up a system dialog.
     DWORD previous_mode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode);
-    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool exists =
+        GetFileAttributesW(ExtendedLengthPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
     SetThreadErrorMode(previous_mode, nullptr);
     return exists;
   }
 
   bool ForEachSettingsFile(const NativeString& folder,
                            const std::function<void(const CacheEntry&)>& visit) override {
-    const std::wstring pattern = folder + L"*_sc.tmp";
+    const std::wstring pattern = ExtendedLengthPath(folder + L"*_sc.tmp");
     WIN32_FIND_DATAW found;
     // The basic level leaves out the 8.3 short names.
     HANDLE search = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found,
@@ -244,3 +260,20 @@ Platform& SystemPlatform() {
   static Win32Platform platform;
   return platform;
 }
+
+NativeString SystemErrorText(unsigned long code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
+  LocalFree(text);
+  // The messages end in a period (or an ideographic one) and a line end.
+  while (!message.empty() &&
+         (std::iswspace(message.back()) || message.back() == L'.' || message.back() == L'\x3002')) {
+    message.pop_back();
+  }
+  return message.empty() ? L"error " + std::to_wstring(code) : message;
+}
+
+NativeString OutOfMemoryReason() { return SystemErrorText(ERROR_NOT_ENOUGH_MEMORY); }

@@ -23,15 +23,20 @@ class Platform {
   /// Writes `text` to the console and flushes it.
   virtual void WriteConsole(const NativeString& text) = 0;
 
-  /// Full path of the running executable; false when the system cannot tell.
-  virtual bool GetExecutablePath(NativeString& path) = 0;
+  /// Full path of the running executable; false when the system cannot
+  /// tell, with the system's `reason`.
+  virtual bool GetExecutablePath(NativeString& path, NativeString& reason) = 0;
 
   /// Makes `folder` the working directory; false on failure.
   virtual bool SetWorkingDirectory(const NativeString& folder) = 0;
 
   /// The user's Documents folder, without a trailing separator; false when
-  /// the system cannot name one.
-  virtual bool GetDocumentsFolder(NativeString& folder) = 0;
+  /// the system cannot name one, with the `reason`.
+  virtual bool GetDocumentsFolder(NativeString& folder, NativeString& reason) = 0;
+
+  /// The full path of `path` as named from the working directory; false when
+  /// that directory cannot be told.
+  virtual bool GetFullPath(const NativeString& path, NativeString& full) = 0;
 
   /// The folder `relative` (which starts and ends with a separator) in the
   /// user's `documents` folder. Where Windows programs may also run under
@@ -66,3 +71,10 @@ class Platform {
 
 /// The operating system the program runs on.
 Platform& SystemPlatform();
+
+/// The system's own words for error `code` (an errno value on POSIX, a Win32
+/// error code on Windows), without a final period or line end.
+NativeString SystemErrorText(unsigned long code);
+
+/// The system's own words for running out of memory.
+NativeString OutOfMemoryReason();

@@ -24,7 +24,8 @@ class ConvertFilePairTest : public InTempDirTest {
 
   ConversionResult ConvertExisting() {
     output_name_.clear();
-    return ConvertFilePair(NativeOf("cache/A.tmp"), NativeOf("cache/A_sc.tmp"), output_name_);
+    return ConvertFilePair(NativeOf("cache/A.tmp"), NativeOf("cache/A_sc.tmp"), NativeString(),
+                           output_name_);
   }
 
   // Names in the working directory, the inputs' folder left out.
@@ -39,7 +40,7 @@ class ConvertFilePairTest : public InTempDirTest {
 TEST_F(ConvertFilePairTest, WritesTheBlockAsUtf16WithByteOrderMark) {
   EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui>A</ui>")), kConverted);
   EXPECT_EQ(output_name_, Native(".\\ui.7.xml"));
-  EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(output_name_))),
+  EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(NativeString(), output_name_))),
             "\xFF\xFE<\0u\0i\0>\0A\0<\0/\0u\0i\0>\0"s);
   EXPECT_EQ(OutputFolder(), "ui.7.xml");
 }
@@ -65,7 +66,7 @@ TEST_P(CharacterIds, AreReadFromTheLayoutsOffset) {
   EXPECT_EQ(Convert(GetParam().character_file, SettingsFile("<ui/><ui>x")), GetParam().result);
   if (GetParam().result == kConverted) {
     EXPECT_EQ(output_name_, Native(GetParam().output_name));
-    EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(output_name_))), Utf16Of("<ui>x"));
+    EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(NativeString(), output_name_))), Utf16Of("<ui>x"));
   } else {
     EXPECT_TRUE(output_name_.empty());
     EXPECT_EQ(OutputFolder(), "");

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "convert/convert.h"
+#include "fixtures.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -59,13 +61,40 @@ TEST(ReportTest, ProcessFilePairReportsWhatConvertFilePairReturns) {
   StringConsole console;
   unsigned processed = 0;
   NativeString output_name;
-  EXPECT_EQ(ProcessFilePair(Native("no such character file"), Native("no such settings file"),
-                            output_name, console, processed),
-            kCannotOpenCharacterFile);
+  const FilePair pair{Native("no such character file"), Native("no such settings file"),
+                      Native("shown"), Native("")};
+  EXPECT_EQ(ProcessFilePair(pair, output_name, console, processed), kCannotOpenCharacterFile);
   EXPECT_EQ(processed, 0u);
   EXPECT_TRUE(output_name.empty());
   EXPECT_EQ(console.text_, Native("[WARNING] Cannot open \"no such character file\", unable to "
                                   "extract character ID.\n"));
+}
+
+TEST(ReportTest, ControlCharactersInPathsShowAsQuestionMarks) {
+  EXPECT_EQ(StatusLine(kConverted, Native("c"), Native("in/\x1B[2JA\r\nB@S_sc.tmp"),
+                       Native(".\\ui.7.xml")),
+            Native("[SUCCESS] \"in/?[2JA??B@S_sc.tmp\" >> \".\\ui.7.xml\".\n"));
+  EXPECT_EQ(
+      StatusLine(kCannotOpenCharacterFile, Native("cache/\x07\x7F.tmp"), Native("s"), Native("")),
+      Native("[WARNING] Cannot open \"cache/??.tmp\", unable to extract character ID.\n"));
+}
+
+class ProcessFilePairTest : public InTempDirTest {};
+
+TEST_F(ProcessFilePairTest, OpensOnePathShowsTheOtherAndWritesIntoTheOutputFolder) {
+  WriteBytes("cache/A.tmp", CharacterFile(7));
+  WriteBytes("full/A_sc.tmp", SettingsFile("<ui>a</ui>"));
+  WriteBytes("A_sc.tmp", "not the file to open");
+  std::filesystem::create_directory("out");
+  const FilePair pair{Native("cache/A.tmp"), Native("full/A_sc.tmp"), Native("A_sc.tmp"),
+                      Native("out")};
+  StringConsole console;
+  unsigned processed = 0;
+  NativeString output_name;
+  EXPECT_EQ(ProcessFilePair(pair, output_name, console, processed), kConverted);
+  EXPECT_EQ(console.text_, Native("[SUCCESS] \"A_sc.tmp\" >> \".\\ui.7.xml\".\n"));
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>a</ui>"));
+  EXPECT_EQ(ListFolder("."), "A_sc.tmp cache full out");
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ const std::string kCache = "C:\\Users\\you\\Documents\\Quellmoor\\cache\\";
 const std::string kSettings = kCache + "Alice@Server1_sc.tmp";
 const std::string kCharacter = kCache + "Alice@Server1.tmp";
 const std::string kOutput = ".\\ui.4503599627370497.xml";
+// The system's reasons, as Windows words them in English.
+const std::string kNoSuchFile = "The system cannot find the file specified";
 
 // Every text the program prints, as the guides quote it.
 std::vector<std::string> ProgramTexts() {
@@ -26,10 +28,10 @@ std::vector<std::string> ProgramTexts() {
       CurrentDirText("C:\\Games\\Quellmoor"),
       RejectionText("C:\\Downloads\\Alice@Server1_sc.tmp"),
       NoSettingsFilesText(kCache),
-      NoDocumentsFolderText(),
-      NoProgramFolderText(),
+      NoDocumentsFolderText(kNoSuchFile),
+      NoProgramFolderText("The filename or extension is too long"),
       FileNameIncorrectText("C:\\Downloads\\notes.txt"),
-      OutOfMemoryText(),
+      OutOfMemoryText("Not enough memory resources are available to process this command"),
       ClosingText(2),
   };
   for (ConversionResult result = kConverted; result >= kUiBlockTooLarge; --result) {

@@ -15,7 +15,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Stands in for the operating system; the cache folder and the program
-// folder are real folders inside the test's temporary directory.
+// folder are real folders inside the test's temporary directory. The
+// working directory never changes: it stays the caller's folder, as when the
+// program folder cannot be entered.
 class FakePlatform : public Platform {
  public:
   void SetUpConsole() override { console_ready_ = true; }
@@ -23,17 +25,23 @@ class FakePlatform : public Platform {
     EXPECT_TRUE(console_ready_);
     console_ += text;
   }
-  bool GetExecutablePath(NativeString& path) override {
+  bool GetExecutablePath(NativeString& path, NativeString& reason) override {
     path = executable_;
+    reason = Native("no executable");
     return !executable_.empty();
   }
   bool SetWorkingDirectory(const NativeString& folder) override {
     working_directory_ = folder;
     return true;
   }
-  bool GetDocumentsFolder(NativeString& folder) override {
+  bool GetDocumentsFolder(NativeString& folder, NativeString& reason) override {
     folder = documents_;
+    reason = Native("no documents");
     return !documents_.empty();
+  }
+  bool GetFullPath(const NativeString& path, NativeString& full) override {
+    full = NativeOf(fs::absolute(fs::path(path)));
+    return caller_folder_known_;
   }
   bool PathExists(const NativeString& path) override {
     existence_tests_.insert(path);
@@ -59,6 +67,7 @@ class FakePlatform : public Platform {
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
   void (*clean_up_)() = nullptr;
+  bool caller_folder_known_ = true;
 };
 
 const NativeString kSep(1, kPathSeparator);
@@ -79,6 +88,7 @@ class DriverTest : public InTempDirTest {
     platform_.documents_ = root_ + kSep + Native("Docs");
     cache_ = platform_.documents_ + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep;
     fs::create_directories(fs::path(cache_));
+    fs::create_directories("game");
   }
 
   NativeString Header() {
@@ -106,7 +116,7 @@ TEST_F(DriverTest, RejectsAMissingFirstArgumentBeforeAnythingElse) {
                               "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n"
                               "<pause>"));
   EXPECT_TRUE(platform_.working_directory_.empty());
-  EXPECT_EQ(ListFolder("."), "Docs");
+  EXPECT_EQ(ListFolder("."), "Docs game");
 }
 
 TEST_F(DriverTest, EmptyFirstArgumentIsRejected) {
@@ -210,8 +220,8 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
   EXPECT_EQ(RunTarnwick({dropped}, platform_), kExitNormal);
   EXPECT_EQ(
       platform_.console_,
-      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                        "look in.\n"
+      Header() + Native("[ERROR] Cannot find the Documents folder (no documents), so there is no "
+                        "cache folder to look in.\n"
                         "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
                         "\nDone! File(s) Processed: 0\n<pause>"));
 
@@ -219,9 +229,60 @@ TEST_F(DriverTest, WithoutADocumentsFolderNoCharacterFileIsLookedFor) {
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
   EXPECT_EQ(
       platform_.console_,
-      Header() + Native("[ERROR] Cannot find the Documents folder, so there is no cache folder to "
-                        "look in.\n"
+      Header() + Native("[ERROR] Cannot find the Documents folder (no documents), so there is no "
+                        "cache folder to look in.\n"
                         "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"\".\n<pause>"));
+}
+
+TEST_F(DriverTest, OutputsGoToTheProgramFolderThoughItIsNotTheWorkingDirectory) {
+  AddPair("A@S", 1);
+  WriteBytes("B@S_sc.tmp", SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(2));
+  platform_.entries_ = {{Native("A@S_sc.tmp"), false}};
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  EXPECT_EQ(RunTarnwick({Native("B@S_sc.tmp")}, platform_), kExitNormal);
+  EXPECT_EQ(ListFolder("game"), "ui.1.xml ui.2.xml");
+  EXPECT_EQ(ListFolder("."), "B@S_sc.tmp Docs game");
+}
+
+// Relative arguments are then read from the working directory, which is
+// still the caller's folder: it is not changed.
+TEST_F(DriverTest, WithoutTheCallersFolderTheWorkingDirectoryStaysIt) {
+  platform_.caller_folder_known_ = false;
+  WriteBytes("B@S_sc.tmp", SettingsFile("<ui/>"));
+  WriteBytes(fs::path(cache_ + Native("B@S.tmp")), CharacterFile(2));
+  EXPECT_EQ(RunTarnwick({Native("B@S_sc.tmp")}, platform_), kExitNormal);
+  EXPECT_TRUE(platform_.working_directory_.empty());
+  EXPECT_EQ(platform_.console_, Header() + Native("[SUCCESS] \"B@S_sc.tmp\" >> \".\\ui.2.xml\".\n"
+                                                  "\nDone! File(s) Processed: 1\n<pause>"));
+  EXPECT_EQ(ListFolder("game"), "ui.2.xml");
+}
+
+TEST_F(DriverTest, ControlCharactersInShownPathsBecomeQuestionMarks) {
+  EXPECT_EQ(RunTarnwick({Native("gone\n[SUCCESS] \"x\"\x1B]0;title\x07")}, platform_),
+            kExitBadArgument);
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("[ERROR] File path is not valid: \"gone?[SUCCESS] \"x\"?]0;title?\"\n"
+                              "\nUsage: \n"
+                              "1. Place Tarnwick.exe in your Quellmoor directory. \n"
+                              "2. Run it directly or drag CHAR@SERVER_sc.tmp files onto it. \n"
+                              "<pause>"));
+
+  platform_.console_.clear();
+  const NativeString folder = root_ + kSep + Native("Docs");
+  EXPECT_EQ(RunTarnwick({folder, Native("notes\x1B[2J\r.txt")}, platform_), kExitNormal);
+  EXPECT_NE(platform_.console_.find(Native("[ERROR] \"notes?[2J?.txt\" file name incorrect.\n")),
+            NativeString::npos);
+
+  platform_.console_.clear();
+  platform_.executable_ = root_ + kSep + Native("g\x07") + kSep + Native("Tarnwick.exe");
+  platform_.documents_ = root_ + kSep + Native("D\x1B");
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
+  EXPECT_EQ(platform_.console_,
+            Banner() + Native("Current Dir: ") + root_ + kSep + Native("g?\n\n") +
+                Native("[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"") + root_ + kSep +
+                Native("D?") + kSep + Native("Quellmoor") + kSep + Native("cache") + kSep +
+                Native("\".\n<pause>"));
 }
 
 TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {
@@ -236,8 +297,8 @@ TEST_F(DriverTest, ProgramFolderIsEverythingBeforeTheLastSeparator) {
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
   EXPECT_TRUE(platform_.working_directory_.empty());
   EXPECT_EQ(platform_.console_,
-            Banner() + Native("[WARNING] Cannot find the program's own folder; output files go "
-                              "to the current folder.\n\n"
+            Banner() + Native("[WARNING] Cannot find the program's own folder (no folder in "
+                              "\"Tarnwick.exe\"); output files go to the current folder.\n\n"
                               "\nDone! File(s) Processed: 0\n<pause>"));
 }
 

@@ -75,7 +75,7 @@ class InterruptedWriteTest : public InTempDirTest {
   ConversionResult Convert() {
     NativeString output_name;
     g_seam.armed = true;
-    const ConversionResult result = ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name);
+    const ConversionResult result = ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name);
     g_seam.armed = false;
     return result;
   }

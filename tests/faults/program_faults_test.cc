@@ -294,15 +294,17 @@ TEST_F(FullDiskTest, UnderAFileSizeLimitTheEarlierLayoutStaysWhole) {
 struct MeasuredRun {
   int exit_code = -1;
   std::string output;
-  long peak_kib = 0;
+  long peak_kib = 0;                ///< Resident memory.
+  long peak_address_space_kib = 0;  ///< Virtual memory, as an address-space limit counts it.
 };
 
-// The peak resident memory of a running process since it started its
-// program, from /proc; 0 when it cannot be read.
-long PeakKibOf(pid_t pid) {
+// A peak of a running process since it started its program, from /proc:
+// `field` is "VmHWM" (resident) or "VmPeak" (address space); 0 when it
+// cannot be read.
+long PeakKibOf(pid_t pid, const std::string& field) {
   const std::string status = ReadBytes("/proc/" + std::to_string(pid) + "/status");
-  const std::size_t at = status.find("VmHWM:");
-  return at == std::string::npos ? 0 : std::stol(status.substr(at + 6));
+  const std::size_t at = status.find(field + ":");
+  return at == std::string::npos ? 0 : std::stol(status.substr(at + field.size() + 1));
 }
 
 // Runs the program and takes its peak memory while it waits at the pause,
@@ -336,7 +338,8 @@ MeasuredRun RunMeasured(const std::vector<std::string>& argv,
          poll(&output, 1, 60000) > 0 && (got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<std::size_t>(got));
   }
-  run.peak_kib = PeakKibOf(pid);
+  run.peak_kib = PeakKibOf(pid, "VmHWM");
+  run.peak_address_space_kib = PeakKibOf(pid, "VmPeak");
   close(in[1]);
   while ((got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<std::size_t>(got));
@@ -411,6 +414,32 @@ TEST_F(ProgramFaultsTest, PathsOfMoreThan400CharactersWork) {
   EXPECT_EQ(dropped.exit_code, 0);
   EXPECT_EQ(dropped.output, Header() + Success(cache_ + name + "_sc.tmp", "9") + Closing(1));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml"), Utf16Of("<ui>deep</ui>"));
+}
+
+// Out of memory in the middle of a run, under an address-space limit just
+// too small for the buffer of one conversion: the run says so in the
+// system's words, waits for a key as after any run, ends with its own exit
+// status and leaves no file behind.
+TEST_F(ProgramFaultsTest, OutOfMemoryIsReportedWithAPauseAndItsOwnStatus) {
+  WriteBytes(cache_ + "A@S_sc.tmp", SettingsFile(LargeBlock(200000)));
+  const std::vector<std::string> argv = {program_folder_ + "/tarnwick", cache_ + "A@S_sc.tmp"};
+  // Without its character file the pair fails before its buffer is taken:
+  // everything else the run needs fits under this peak.
+  const MeasuredRun measured = RunMeasured(argv, environment_);
+  ASSERT_EQ(measured.exit_code, 0);
+  ASSERT_GT(measured.peak_address_space_kib, 0) << "no peak address space in /proc";
+  if (measured.peak_address_space_kib > 4L * 1024 * 1024) {
+    GTEST_SKIP() << "a sanitizer build reserves " << measured.peak_address_space_kib
+                 << " KiB of address space it never uses";
+  }
+  WriteBytes(cache_ + "A@S.tmp", CharacterFile(1));
+  const std::string limit = std::to_string((measured.peak_address_space_kib + 256) * 1024);
+  const ProgramRun run = Run({cache_ + "A@S_sc.tmp"}, {"/usr/bin/prlimit", "--as=" + limit, "--"});
+  EXPECT_EQ(run.exit_code, 253);
+  EXPECT_EQ(
+      run.output,
+      Header() + "[ERROR] Out of memory (Cannot allocate memory); the run stopped.\n" + kPause);
+  EXPECT_EQ(ListFolder(program_folder_), "tarnwick");
 }
 
 }  // namespace

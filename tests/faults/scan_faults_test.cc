@@ -23,16 +23,19 @@ class ChangingCachePlatform : public Platform {
  public:
   void SetUpConsole() override {}
   void WriteConsole(const NativeString& text) override { console_ += text; }
-  bool GetExecutablePath(NativeString& path) override {
+  bool GetExecutablePath(NativeString& path, NativeString&) override {
     path = executable_;
     return true;
   }
   bool SetWorkingDirectory(const NativeString& folder) override {
     return SystemPlatform().SetWorkingDirectory(folder);
   }
-  bool GetDocumentsFolder(NativeString& folder) override {
+  bool GetDocumentsFolder(NativeString& folder, NativeString&) override {
     folder = documents_;
     return true;
+  }
+  bool GetFullPath(const NativeString& path, NativeString& full) override {
+    return SystemPlatform().GetFullPath(path, full);
   }
   bool PathExists(const NativeString& path) override { return SystemPlatform().PathExists(path); }
   // The files change once the folder is listed, before the first entry is

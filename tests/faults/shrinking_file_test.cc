@@ -123,7 +123,7 @@ TEST_P(CharacterFileShrinks, GivesTooShortAndNeverAnIdFromUnreadBytes) {
   WriteBytes("A@S_sc.tmp", SettingsFile("<ui>x</ui>"));
   ShrinkBeforeFirstRead("A@S.tmp", c.shrunk_to);
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), kCharacterFileTooShort);
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), kCharacterFileTooShort);
   EXPECT_TRUE(g_shrink.fired) << "the character file was never read";
   EXPECT_EQ(output_name, "");
   EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp");
@@ -145,7 +145,7 @@ TEST_F(ShrinkingFileTest, ACharacterFileThatKeepsItsIdBytesStillConverts) {
   WriteBytes("A@S_sc.tmp", SettingsFile("<ui>x</ui>"));
   ShrinkBeforeFirstRead("A@S.tmp", 37);
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), kConverted);
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), kConverted);
   EXPECT_TRUE(g_shrink.fired);
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>x</ui>"));
 }
@@ -156,7 +156,7 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutBeforeItsBlockGivesNotFound) {
   WriteBytes("A@S_sc.tmp", std::string(5000, 'x') + "<ui>late</ui>");
   ShrinkBeforeFirstRead("A@S_sc.tmp", 4000);
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), kUiBlockNotFound);
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), kUiBlockNotFound);
   EXPECT_TRUE(g_shrink.fired);
   EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
 }
@@ -166,7 +166,7 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockGivesTheBytesThatWereRea
   WriteBytes("A@S_sc.tmp", "xx<ui>abcdefgh</ui>");
   ShrinkBeforeFirstRead("A@S_sc.tmp", 9);
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), kConverted);
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), kConverted);
   EXPECT_TRUE(g_shrink.fired);
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>abc"));
 }
@@ -203,7 +203,7 @@ TEST_P(SettingsFileRewritten, GivesAWholeVersionOrCannotOpenAndNeverAFragment) {
   g_writer.torn_at = c.torn_at;
   g_writer.rewrites_left = c.rewrites;
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", output_name), c.result);
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), c.result);
   EXPECT_EQ(g_writer.rewrites, c.reads_rewritten) << "rewrites caught by a read";
   if (c.result == kConverted) {
     EXPECT_TRUE(ReadBytes("ui.7.xml") == Utf16Of(VersionBlock(c.reads_rewritten, c.size)))

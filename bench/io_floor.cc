@@ -22,6 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "expected_outputs.h"
+
 namespace {
 
 constexpr std::size_t kReadBufferSize = 204800;
@@ -43,23 +45,13 @@ bool ReadWholeFile(const char* path, std::string& contents) {
   return got == static_cast<ssize_t>(contents.size());
 }
 
-// Lines of "settings name, output name, size, digest", tab-separated.
 std::unordered_map<std::string, Output> ParseExpected(std::string_view text, std::size_t& largest) {
   std::unordered_map<std::string, Output> outputs;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    const std::size_t first = line.find('\t');
-    const std::size_t second = line.find('\t', first + 1);
-    if (first == std::string_view::npos || second == std::string_view::npos) {
-      continue;
-    }
-    Output output{std::string(line.substr(first + 1, second - first - 1)),
-                  std::stoul(std::string(line.substr(second + 1)))};
+  ForEachExpectedLine(text, [&](const ExpectedLine& line) {
+    Output output{std::string(line.output_name), line.size};
     largest = std::max(largest, output.size);
-    outputs.emplace(std::string(line.substr(0, first)), std::move(output));
-  }
+    outputs.emplace(std::string(line.settings_name), std::move(output));
+  });
   return outputs;
 }
 

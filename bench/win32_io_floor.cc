@@ -22,6 +22,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "expected_outputs.h"
+
 namespace {
 
 constexpr DWORD kReadBufferSize = 204800;
@@ -59,23 +61,13 @@ bool ReadWholeFile(const wchar_t* path, std::string& contents) {
   return read;
 }
 
-// Lines of "settings name, output name, size, digest", tab-separated.
 std::unordered_map<std::wstring, Output> ParseExpected(std::string_view text, DWORD& largest) {
   std::unordered_map<std::wstring, Output> outputs;
-  while (!text.empty()) {
-    const std::size_t end = std::min(text.find('\n'), text.size());
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(std::min(end + 1, text.size()));
-    const std::size_t first = line.find('\t');
-    const std::size_t second = line.find('\t', first + 1);
-    if (first == std::string_view::npos || second == std::string_view::npos) {
-      continue;
-    }
-    Output output{Widened(line.substr(first + 1, second - first - 1)),
-                  static_cast<DWORD>(std::stoul(std::string(line.substr(second + 1))))};
+  ForEachExpectedLine(text, [&](const ExpectedLine& line) {
+    Output output{Widened(line.output_name), static_cast<DWORD>(line.size)};
     largest = std::max(largest, output.size);
-    outputs.emplace(Widened(line.substr(0, first)), std::move(output));
-  }
+    outputs.emplace(Widened(line.settings_name), std::move(output));
+  });
   return outputs;
 }
 

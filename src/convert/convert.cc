@@ -65,11 +65,16 @@ constexpr std::size_t kKeptOutputCapacity = 2 + 2 * kKeptSettingsCapacity;
 
 // The memory is kept from one pair to the next: the Windows heap hands out
 // an allocation this large as fresh pages every time, which costs every pair
-// a page fault per page. What a block beyond 1 MiB needed is given back
-// before the next pair, so a long scan's memory stays flat. The program
-// converts on one thread.
+// a page fault per page. The program converts on one thread.
 PairBuffer& ReusedPairBuffer() {
   static PairBuffer buffer;
+  buffer.settings_size = 0;
+  return buffer;
+}
+
+// What a block beyond 1 MiB needed is given back as soon as its pair is
+// done, so a long scan's memory stays flat and the pause holds none of it.
+void GiveBackLargeMemory(PairBuffer& buffer) {
   if (buffer.settings_capacity > kKeptSettingsCapacity) {
     buffer.settings.reset();
     buffer.settings_capacity = 0;
@@ -79,7 +84,6 @@ PairBuffer& ReusedPairBuffer() {
     buffer.output_capacity = 0;
   }
   buffer.settings_size = 0;
-  return buffer;
 }
 
 // Makes room for `capacity` settings bytes, keeping those already read.
@@ -224,15 +228,17 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
   return output_folder + kPathSeparator + name;
 }
 
-ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 const NativeString& output_folder, NativeString& output_name) {
+namespace {
+
+ConversionResult ConvertWithBuffer(const NativeString& character_path,
+                                   const NativeString& settings_path,
+                                   const NativeString& output_folder, NativeString& output_name,
+                                   PairBuffer& buffer) {
   std::int64_t character_id = 0;
   const ConversionResult id_result = ReadCharacterId(character_path, character_id);
   if (id_result != kConverted) {
     return id_result;
   }
-  PairBuffer& buffer = ReusedPairBuffer();
   UiBlock block;
   const ConversionResult read = ReadUiBlock(settings_path, buffer, block);
   if (read != kConverted) {
@@ -252,4 +258,16 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
     return kCannotCreateOutputFile;
   }
   return kConverted;
+}
+
+}  // namespace
+
+ConversionResult ConvertFilePair(const NativeString& character_path,
+                                 const NativeString& settings_path,
+                                 const NativeString& output_folder, NativeString& output_name) {
+  PairBuffer& buffer = ReusedPairBuffer();
+  const ConversionResult result =
+      ConvertWithBuffer(character_path, settings_path, output_folder, output_name, buffer);
+  GiveBackLargeMemory(buffer);
+  return result;
 }

@@ -296,11 +296,12 @@ struct MeasuredRun {
   std::string output;
   long peak_kib = 0;                ///< Resident memory.
   long peak_address_space_kib = 0;  ///< Virtual memory, as an address-space limit counts it.
+  long resident_kib = 0;            ///< Resident memory at the pause.
 };
 
-// A peak of a running process since it started its program, from /proc:
-// `field` is "VmHWM" (resident) or "VmPeak" (address space); 0 when it
-// cannot be read.
+// A memory figure of a running process, from /proc: `field` is "VmHWM"
+// (peak resident), "VmPeak" (peak address space) or "VmRSS" (resident now);
+// 0 when it cannot be read.
 long PeakKibOf(pid_t pid, const std::string& field) {
   const std::string status = ReadBytes("/proc/" + std::to_string(pid) + "/status");
   const std::size_t at = status.find(field + ":");
@@ -340,6 +341,7 @@ MeasuredRun RunMeasured(const std::vector<std::string>& argv,
   }
   run.peak_kib = PeakKibOf(pid, "VmHWM");
   run.peak_address_space_kib = PeakKibOf(pid, "VmPeak");
+  run.resident_kib = PeakKibOf(pid, "VmRSS");
   close(in[1]);
   while ((got = read(out[0], buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<std::size_t>(got));
@@ -393,6 +395,19 @@ TEST_F(ProgramFaultsTest, AHugeCacheFolderRunsToTheEndInFlatMemory) {
   EXPECT_LT(many.peak_kib, one.peak_kib + 16 * 1024)
       << "one pair: " << one.peak_kib << " KiB, " << pairs << " more pairs: " << many.peak_kib
       << " KiB";
+}
+
+// A layout of tens of MiB needs that much memory and twice as much for its
+// output, which must not stay with the run (through the pause, say).
+TEST_F(ProgramFaultsTest, ALargeLayoutsMemoryIsGivenBackOnceItIsWritten) {
+  environment_.push_back("ASAN_OPTIONS=quarantine_size_mb=0");
+  AddPair("A@S", 1, LargeBlock(40 << 20));
+  const MeasuredRun run = RunMeasured({program_folder_ + "/tarnwick"}, environment_);
+  ASSERT_EQ(run.exit_code, 0);
+  ASSERT_EQ(CountOf(run.output, "[SUCCESS]"), 1u);
+  ASSERT_GT(run.peak_kib, 100 * 1024) << "the block was never held whole";
+  EXPECT_LT(run.resident_kib, run.peak_kib - 100 * 1024)
+      << "peak " << run.peak_kib << " KiB, at the pause " << run.resident_kib << " KiB";
 }
 
 TEST_F(ProgramFaultsTest, PathsOfMoreThan400CharactersWork) {

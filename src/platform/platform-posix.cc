@@ -35,9 +35,7 @@ bool IsDirectoryEntry(const std::string& folder, const dirent& entry) {
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) {
     return entry.d_type == DT_DIR;
   }
-  struct stat info;
-  const std::string path = folder + entry.d_name;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return IsFolder(folder + entry.d_name);
 }
 
 // The matching entries of `folder`, back to back in `names`, each as a 'd'

@@ -102,14 +102,14 @@ bool IsLeftoverFile(const std::string& folder, const char* name) {
   return lstat((folder + name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-}  // namespace
-
-InputFile::~InputFile() { Close(); }
-
-static FileStamp StampOf(const struct stat& info) {
+FileStamp StampOf(const struct stat& info) {
   return {static_cast<std::int64_t>(info.st_size),
           static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
+
+}  // namespace
+
+InputFile::~InputFile() { Close(); }
 
 bool InputFile::Open(const NativeString& path) {
   Close();

@@ -122,14 +122,10 @@ bool IsLeftoverFile(const WIN32_FIND_DATAW& found) {
          !ProcessRuns(*owner);
 }
 
-}  // namespace
-
-InputFile::~InputFile() { Close(); }
-
 // From the basic and the standard information, not the full one
 // (GetFileInformationByHandle): that also asks for the volume's serial
 // number, which costs Wine a round trip to another process for every call.
-static bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
+bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
   FILE_BASIC_INFO basic;
   FILE_STANDARD_INFO standard;
   if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
@@ -140,6 +136,10 @@ static bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
   directory = standard.Directory != 0;
   return true;
 }
+
+}  // namespace
+
+InputFile::~InputFile() { Close(); }
 
 bool InputFile::Open(const NativeString& path) {
   Close();

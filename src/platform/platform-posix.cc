@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/new_files.h"
 #include "platform/platform.h"
 #include "platform/prefix_documents.h"
 #include "platform/settings_pattern.h"
@@ -73,10 +74,8 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   return !starts.empty();
 }
 
-// What a signal that ends the program sets back and runs first. Written
-// only before the handler is installed, or while `g_terminal_changed` says
-// the handler does not read it.
-void (*g_clean_up)() = nullptr;
+// What a signal that ends the program sets back first. Written only while
+// `g_terminal_changed` says the handler does not read it.
 termios g_saved_terminal;
 std::atomic<bool> g_terminal_changed{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
@@ -102,9 +101,7 @@ void SetTerminalBack() {
 
 void EndOnSignal(int signal_number) {
   SetTerminalBack();
-  if (g_clean_up != nullptr) {
-    g_clean_up();
-  }
+  RemoveNewFile();
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
   sigaction(signal_number, &default_action, nullptr);
@@ -284,8 +281,7 @@ class PosixPlatform : public Platform {
     }
   }
 
-  void CleanUpOnInterrupt(void (*clean_up)()) override {
-    g_clean_up = clean_up;
+  void CleanUpOnInterrupt() override {
     struct sigaction action = {};
     action.sa_handler = EndOnSignal;
     sigemptyset(&action.sa_mask);

@@ -17,6 +17,7 @@
 #include "convert/convert.h"
 #include "convert/file_io.h"
 #include "fixtures.h"
+#include "platform/new_files.h"
 #include "platform/platform.h"
 #include "temp_dir.h"
 
@@ -120,7 +121,8 @@ TEST_P(SignalAtTheRename, EndsTheProgramWithoutLeavingTheNewFile) {
   if (child == 0) {
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    SystemPlatform().CleanUpOnInterrupt(RemoveInFlightFile);
+    WatchNewFiles({NewFileMade, NewFileGone});
+    SystemPlatform().CleanUpOnInterrupt();
     g_seam.signal_at_rename = signal_number;
     Convert();
     _exit(0);
@@ -138,7 +140,8 @@ TEST_F(InterruptedWriteTest, ASignalTheCallerIgnoresStaysIgnored) {
   const pid_t child = fork();
   if (child == 0) {
     std::signal(SIGHUP, SIG_IGN);
-    SystemPlatform().CleanUpOnInterrupt(RemoveInFlightFile);
+    WatchNewFiles({NewFileMade, NewFileGone});
+    SystemPlatform().CleanUpOnInterrupt();
     g_seam.signal_at_rename = SIGHUP;
     _exit(Convert() == kConverted ? 0 : 1);
   }

@@ -46,6 +46,16 @@ int CreateTemporaryFile(const std::string& path, std::string& temporary) {
   return -1;
 }
 
+// Locked until it is renamed or removed: the sweep of another run, which may
+// run in a PID namespace of its own, then keeps it. Where the file system
+// keeps no locks, the file's fresh time of writing keeps it all the same.
+void LockForItsLife(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  fcntl(fd, F_OFD_SETLK, &lock);
+}
+
 // Flushed before the rename: after a power cut the name then holds the old
 // contents or the new ones, never data that had not reached the disk.
 bool FlushToDisk(int fd) {
@@ -128,19 +138,22 @@ bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t
   if (fd < 0) {
     return false;
   }
+  LockForItsLife(fd);
   if (g_watch.made != nullptr) {
     g_watch.made(temporary);
   }
   const bool written =
       WriteAll(fd, static_cast<const unsigned char*>(data), size) && FlushToDisk(fd);
-  const bool closed = close(fd) == 0;
-  const bool renamed = written && closed && rename(temporary.c_str(), path.c_str()) == 0;
+  const bool renamed = written && rename(temporary.c_str(), path.c_str()) == 0;
   if (!renamed) {
     unlink(temporary.c_str());
   }
   if (g_watch.gone != nullptr) {
     g_watch.gone();
   }
+  // Closed, and so unlocked, only once the new name is gone. The flush has
+  // put every byte on the disk already: closing can lose none.
+  close(fd);
   return renamed;
 }
 

@@ -76,7 +76,7 @@ std::optional<NativeString> EnterProgramFolder(Platform& platform, bool stay_in_
     platform.SetWorkingDirectory(*folder);
   }
   platform.WriteConsole(CurrentDirText(*folder));
-  RemoveLeftoverFiles(*folder, TemporaryFileOwner);
+  RemoveLeftoverFiles(*folder, IsTemporaryName);
   return folder;
 }
 

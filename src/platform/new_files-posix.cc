@@ -1,13 +1,12 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <string>
 
 #include "platform/new_files.h"
 
@@ -19,21 +18,31 @@ char g_in_flight_name[PATH_MAX];
 std::atomic<bool> g_in_flight{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-bool ProcessRuns(std::uint32_t pid) {
-  if (pid > static_cast<std::uint32_t>(INT_MAX)) {
-    return false;
-  }
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+// The writer's lock, seen from any process that opens the file, whatever
+// PID namespace it runs in. A file system that keeps no locks answers with
+// an error, and the file's age alone decides.
+bool IsLockedByItsWriter(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
 }
 
-bool IsLeftoverFile(const std::string& folder, const char* name,
-                    std::optional<std::uint32_t> (*writer_of)(const NativeString& name)) {
-  const std::optional<std::uint32_t> owner = writer_of(name);
-  if (!owner || *owner == static_cast<std::uint32_t>(getpid()) || ProcessRuns(*owner)) {
+bool IsLeftoverFile(int folder, const char* name, bool (*is_new_file_name)(const NativeString&),
+                    time_t now) {
+  if (!is_new_file_name(name)) {
+    return false;
+  }
+  const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     return false;
   }
   struct stat info;
-  return lstat((folder + name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  const bool leftover = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                        now - info.st_mtim.tv_sec >= kLeftoverAgeSeconds &&
+                        !IsLockedByItsWriter(fd);
+  close(fd);
+  return leftover;
 }
 
 }  // namespace
@@ -56,15 +65,15 @@ void RemoveNewFile() {
 }
 
 void RemoveLeftoverFiles(const NativeString& folder,
-                         std::optional<std::uint32_t> (*writer_of)(const NativeString& name)) {
+                         bool (*is_new_file_name)(const NativeString& name)) {
   DIR* directory = opendir(folder.c_str());
   if (directory == nullptr) {
     return;
   }
-  const std::string prefix = folder.ends_with('/') ? folder : folder + '/';
+  const time_t now = time(nullptr);
   while (const dirent* entry = readdir(directory)) {
-    if (IsLeftoverFile(prefix, entry->d_name, writer_of)) {
-      unlink((prefix + entry->d_name).c_str());
+    if (IsLeftoverFile(dirfd(directory), entry->d_name, is_new_file_name, now)) {
+      unlinkat(dirfd(directory), entry->d_name, 0);
     }
   }
   closedir(directory);

@@ -12,24 +12,18 @@ namespace {
 // has renamed or removed its new file.
 SRWLOCK g_new_file_lock = SRWLOCK_INIT;
 
-bool ProcessRuns(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (process == nullptr) {
-    // Refused access is a process that runs; no such process is the other
-    // answer.
-    return GetLastError() != ERROR_INVALID_PARAMETER;
-  }
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
+constexpr ULONGLONG kFileTimeUnitsPerSecond = 10000000;
+
+ULONGLONG FileTimeValue(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 bool IsLeftoverFile(const WIN32_FIND_DATAW& found,
-                    std::optional<std::uint32_t> (*writer_of)(const NativeString& name)) {
-  const std::optional<std::uint32_t> owner = writer_of(found.cFileName);
+                    bool (*is_new_file_name)(const NativeString& name), ULONGLONG now) {
   constexpr DWORD kNoFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  return owner && (found.dwFileAttributes & kNoFile) == 0 && *owner != GetCurrentProcessId() &&
-         !ProcessRuns(*owner);
+  const ULONGLONG written = FileTimeValue(found.ftLastWriteTime);
+  return is_new_file_name(found.cFileName) && (found.dwFileAttributes & kNoFile) == 0 &&
+         now >= written && now - written >= kLeftoverAgeSeconds * kFileTimeUnitsPerSecond;
 }
 
 }  // namespace
@@ -44,9 +38,12 @@ void WaitForNewFileToGo() {
 }
 
 void RemoveLeftoverFiles(const NativeString& folder,
-                         std::optional<std::uint32_t> (*writer_of)(const NativeString& name)) {
+                         bool (*is_new_file_name)(const NativeString& name)) {
   // "D:" alone is the drive's remembered folder; its root is meant.
   const std::wstring prefix = folder.ends_with(L'\\') ? folder : folder + L'\\';
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  const ULONGLONG now = FileTimeValue(now_time);
   WIN32_FIND_DATAW found;
   const HANDLE search =
       FindFirstFileExW(ExtendedLengthPath(prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
@@ -55,7 +52,9 @@ void RemoveLeftoverFiles(const NativeString& folder,
     return;
   }
   do {
-    if (IsLeftoverFile(found, writer_of)) {
+    // A writer's open handle shares nothing, so the system refuses to
+    // remove a file that is still being written.
+    if (IsLeftoverFile(found, is_new_file_name, now)) {
       DeleteFileW(ExtendedLengthPath(prefix + found.cFileName).c_str());
     }
   } while (FindNextFileW(search, &found));

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
-
 #include "base/native_text.h"
 
 // The new files that the output replace writes beside each output before it
 // renames them into place: the one under way, and those that ended runs left.
 
-/// Called once the new file at `path` exists, by the thread that made it.
+/// Called once the new file at `path` exists, by the thread that made it,
+/// which holds it (a lock, an open handle) until it is renamed or removed.
 /// On POSIX its name is kept, so that a signal that ends the program removes
 /// it; on Windows the console event that ends the program waits until
 /// NewFileGone.
@@ -28,8 +26,20 @@ void WaitForNewFileToGo();
 void RemoveNewFile();
 #endif
 
+/// A new file not written to for this long may be a leftover. Writing and
+/// flushing even a layout of tens of MiB takes seconds on a slow disk, so a
+/// writer that the other signs miss (one between making its file and locking
+/// it, or the other build's, whose lock or open handle this one cannot see)
+/// has long renamed its file by then; yet a run that was ended mid-way is
+/// cleaned up by any run a few minutes later.
+inline constexpr long kLeftoverAgeSeconds = 10 * 60;
+
 /// Removes from `folder` the new files that a replace left behind when its
-/// program was ended before it could remove them: only names whose writer
-/// `writer_of` tells, and whose process no longer runs.
+/// program was ended before it could remove them: regular files whose names
+/// `is_new_file_name` accepts, not written to for kLeftoverAgeSeconds, and
+/// that no writer holds: on POSIX no open file description lock is held on
+/// them, on Windows no open handle refuses their removal. Process numbers
+/// play no part: they tell nothing across PID namespaces, nor between the
+/// Linux build and the Windows one under Wine.
 void RemoveLeftoverFiles(const NativeString& folder,
-                         std::optional<std::uint32_t> (*writer_of)(const NativeString& name));
+                         bool (*is_new_file_name)(const NativeString& name));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -186,10 +187,11 @@ TEST_F(DriverTest, CacheFolderThatCannotBeEnumeratedEndsTheRun) {
                 Native("\".\n<pause>"));
 }
 
-// No process has the number 2147483644, on Linux or on Windows.
 TEST_F(DriverTest, PreparesForInterruptsAndClearsLeftoversOfEndedRuns) {
   const NativeString program_folder = root_ + kSep + Native("game");
-  WriteBytes(fs::path(program_folder + kSep + Native("ui.7.xml.2147483644-0.part")), "cut short");
+  const fs::path left_over(program_folder + kSep + Native("ui.7.xml.2147483644-0.part"));
+  WriteBytes(left_over, "cut short");
+  fs::last_write_time(left_over, fs::file_time_type::clock::now() - std::chrono::hours(1));
   WriteBytes(fs::path(program_folder + kSep + Native("ui.7.xml")), "a layout");
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
   EXPECT_TRUE(platform_.cleans_up_on_interrupt_);

@@ -159,7 +159,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
 int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform) {
   platform.SetUpConsole();
   WatchNewFiles({NewFileMade, NewFileGone});
-  platform.CleanUpOnInterrupt();
+  platform.SetUpSignals();
   platform.WriteConsole(BannerText());
   std::vector<NativeString> resolved;
   const bool all_resolved = ResolveArguments(arguments, platform, resolved);

@@ -223,7 +223,7 @@ class Win32Platform : public Platform {
     }
   }
 
-  void CleanUpOnInterrupt() override { SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE); }
+  void SetUpSignals() override { SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE); }
 
  private:
   void DetectConsole() {

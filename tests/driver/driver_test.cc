@@ -56,7 +56,7 @@ class FakePlatform : public Platform {
     return !entries_.empty();
   }
   void Pause() override { console_ += Native("<pause>"); }
-  void CleanUpOnInterrupt() override { cleans_up_on_interrupt_ = true; }
+  void SetUpSignals() override { signals_set_up_ = true; }
 
   NativeString executable_;
   NativeString documents_;
@@ -66,7 +66,7 @@ class FakePlatform : public Platform {
   NativeString enumerated_folder_;
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
-  bool cleans_up_on_interrupt_ = false;
+  bool signals_set_up_ = false;
   bool caller_folder_known_ = true;
 };
 
@@ -194,7 +194,7 @@ TEST_F(DriverTest, PreparesForInterruptsAndClearsLeftoversOfEndedRuns) {
   fs::last_write_time(left_over, fs::file_time_type::clock::now() - std::chrono::hours(1));
   WriteBytes(fs::path(program_folder + kSep + Native("ui.7.xml")), "a layout");
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNoSettingsFiles);
-  EXPECT_TRUE(platform_.cleans_up_on_interrupt_);
+  EXPECT_TRUE(platform_.signals_set_up_);
   EXPECT_EQ(ListFolder(fs::path(program_folder)), "ui.7.xml");
 }
 

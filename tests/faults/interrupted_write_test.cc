@@ -131,7 +131,7 @@ TEST_P(SignalAtTheRename, EndsTheProgramWithoutLeavingTheNewFile) {
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
     WatchNewFiles({NewFileMade, NewFileGone});
-    SystemPlatform().CleanUpOnInterrupt();
+    SystemPlatform().SetUpSignals();
     g_seam.signal_at_rename = signal_number;
     Convert();
     _exit(0);
@@ -150,7 +150,7 @@ TEST_F(InterruptedWriteTest, ASignalTheCallerIgnoresStaysIgnored) {
   if (child == 0) {
     std::signal(SIGHUP, SIG_IGN);
     WatchNewFiles({NewFileMade, NewFileGone});
-    SystemPlatform().CleanUpOnInterrupt();
+    SystemPlatform().SetUpSignals();
     g_seam.signal_at_rename = SIGHUP;
     _exit(Convert() == kConverted ? 0 : 1);
   }

@@ -52,7 +52,7 @@ class ChangingCachePlatform : public Platform {
     });
   }
   void Pause() override {}
-  void CleanUpOnInterrupt() override {}
+  void SetUpSignals() override {}
 
   NativeString executable_;
   NativeString documents_;

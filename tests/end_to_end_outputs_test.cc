@@ -115,6 +115,37 @@ TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 
+// The Linux build and the Windows one under Wine in one program folder (a
+// player who runs the game under Wine): neither sees the other's process
+// numbers, locks or open handles, so only its fresh time of writing keeps
+// the other's new file.
+TEST_F(EndToEndTest, TheLinuxAndTheWindowsBuildKeepEachOthersNewFiles) {
+  if (!g_under_test.under_wine || g_under_test.linux_program.empty()) {
+    GTEST_SKIP() << "needs both builds, as the Windows step runs them";
+  }
+  fs::copy_file(g_under_test.linux_program, program_folder_ + "/tarnwick");
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  // Named after a Linux process that runs (this one), and after a number
+  // that no Linux process has, as the Windows build names its files.
+  const std::string fresh[] = {"ui.7.xml." + std::to_string(getpid()) + "-0.part",
+                               "ui.8.xml.2147483644-0.part"};
+  for (const std::string& name : fresh) WriteBytes(program_folder_ + "/" + name, "being written");
+  WriteOldFile(program_folder_ + "/ui.9.xml.2147483644-0.part", "cut short");
+
+  const ProgramRun linux_run =
+      RunProgram({program_folder_ + "/tarnwick"}, {"HOME=" + root_ + "/home", "PATH=/usr/bin:/bin"},
+                 root_ + "/caller");
+  EXPECT_NE(linux_run.output.find("Current Dir: " + program_folder_ + "\n"), std::string::npos)
+      << linux_run.output;
+  const ProgramRun windows_run = Run({});
+  EXPECT_EQ(windows_run.exit_code, 0);
+  for (const std::string& name : fresh) {
+    EXPECT_EQ(ReadBytes(program_folder_ + "/" + name), "being written") << name;
+  }
+  EXPECT_FALSE(fs::exists(program_folder_ + "/ui.9.xml.2147483644-0.part"));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
 // A virus scanner or an indexer holds a new file for a moment: here another
 // program holds the output until the new file shows, then lets go.
 TEST_F(EndToEndTest, AnOutputHeldForAMomentIsStillReplaced) {

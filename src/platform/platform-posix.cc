@@ -357,6 +357,9 @@ class PosixPlatform : public Platform {
     for (const int signal_number : kEndingSignals) {
       HandleUnlessIgnored(signal_number, action);
     }
+    // A stop and a continue interrupt no write to the console or a file:
+    // the call goes on where it was.
+    action.sa_flags = SA_RESTART;
     action.sa_handler = StopOnSignal;
     for (const int signal_number : kStopSignals) {
       HandleUnlessIgnored(signal_number, action);

@@ -49,7 +49,10 @@ class InputFile {
 /// Replaces the file at `path` with `size` bytes of `data`: they are written
 /// to a new file beside it, flushed to the disk and renamed over it. False on
 /// any failure, with `path` left as it was and the new file removed. A
-/// read-only file at `path` is never replaced.
+/// read-only file at `path` is never replaced. The new file is held until it
+/// is renamed or removed, so that no other run takes it for a leftover: on
+/// POSIX by an open file description lock (F_OFD_SETLK) on all of it, on
+/// Windows by a handle that shares nothing.
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size);
 
 /// Who is told of the new file of each ReplaceFileContents: `made` once it

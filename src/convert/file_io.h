@@ -49,10 +49,11 @@ class InputFile {
 /// Replaces the file at `path` with `size` bytes of `data`: they are written
 /// to a new file beside it, flushed to the disk and renamed over it. False on
 /// any failure, with `path` left as it was and the new file removed. A
-/// read-only file at `path` is never replaced. The new file is held until it
-/// is renamed or removed, so that no other run takes it for a leftover: on
-/// POSIX by an open file description lock (F_OFD_SETLK) on all of it, on
-/// Windows by a handle that shares nothing.
+/// read-only file at `path` is never replaced. So that no other run takes
+/// the new file for a leftover, it is held while it is written: on POSIX by
+/// an open file description lock (F_OFD_SETLK) on all of it, kept until it is
+/// renamed or removed; on Windows by a handle that shares nothing, closed
+/// just before the move, which the system refuses on a file still open.
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size);
 
 /// Who is told of the new file of each ReplaceFileContents: `made` once it

@@ -9,9 +9,10 @@ scripts/install-deps.sh build windows
 
 cmake --preset windows
 cmake --build --preset windows
-# The end-to-end tests are a Linux program that drives Tarnwick.exe by wine.
+# The end-to-end tests are a Linux program that drives Tarnwick.exe by wine,
+# and the Linux program beside it in one folder.
 cmake --preset linux
-cmake --build --preset linux --target tarnwick_end_to_end_tests
+cmake --build --preset linux --target tarnwick_end_to_end_tests tarnwick
 
 echo "Imports of Tarnwick.exe:"
 imports=$(x86_64-w64-mingw32-objdump -p build/windows/Tarnwick.exe | sed -n 's/^[[:space:]]*DLL Name: //p')
@@ -40,7 +41,8 @@ run_limited() {
 run_limited 5m wine build/windows/tests/tarnwick_unit_tests.exe
 run_limited 10m build/linux/tests/tarnwick_end_to_end_tests \
   --program=build/windows/Tarnwick.exe \
-  --holder=build/windows/tests/hold_file_open.exe
+  --holder=build/windows/tests/hold_file_open.exe \
+  --linux-program=build/linux/tarnwick
 
 # The Windows benchmark builds and runs once on a tiny input: a check that it
 # still works, not a measurement (bench/run-windows.sh measures).

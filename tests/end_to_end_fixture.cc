@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
       g_under_test.program = fs::absolute(argument.substr(10)).string();
     } else if (argument.starts_with("--holder=")) {
       g_under_test.holder = fs::absolute(argument.substr(9)).string();
+    } else if (argument.starts_with("--linux-program=")) {
+      g_under_test.linux_program = fs::absolute(argument.substr(16)).string();
     }
   }
   g_under_test.under_wine = g_under_test.program.ends_with(".exe");
@@ -161,7 +163,8 @@ int main(int argc, char** argv) {
       (g_under_test.under_wine && !FindWineDocuments(g_under_test))) {
     std::fprintf(stderr,
                  "usage: %s --program=PATH_TO_TARNWICK\n"
-                 "       WINEPREFIX=PREFIX %s --program=Tarnwick.exe --holder=hold_file_open.exe\n",
+                 "       WINEPREFIX=PREFIX %s --program=Tarnwick.exe --holder=hold_file_open.exe\n"
+                 "           [--linux-program=tarnwick]\n",
                  argv[0], argv[0]);
     return 2;
   }

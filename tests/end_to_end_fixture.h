@@ -17,6 +17,7 @@ struct ProgramUnderTest {
   std::string program;               ///< The built program.
   bool under_wine = false;           ///< A Windows program, run by wine.
   std::string holder;                ///< Windows helper that keeps a file open.
+  std::string linux_program;         ///< Beside the Windows program: the Linux build.
   std::string wine_documents;        ///< The Wine prefix's Documents folder...
   std::string wine_documents_shown;  ///< ...and its name for the program.
 };

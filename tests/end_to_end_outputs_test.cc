@@ -1,7 +1,9 @@
 // Output files that a player or an earlier run left in the program folder:
 // a layout made read-only, new files of runs that were ended mid-way.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -40,23 +42,29 @@ TEST_F(EndToEndTest, AReadOnlyLayoutIsLeftAsItWas) {
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.7.xml ui.8.xml");
 }
 
-// No process has the number 2147483644: Linux counts to 4194304 at most,
-// and Windows refuses it as no such process.
-TEST_F(EndToEndTest, NewFilesOfEndedRunsAreRemovedAndNothingElse) {
+// Writes `name` in the program folder as a new file last written to an hour
+// ago, long enough for a leftover.
+void WriteOldFile(const std::string& path, const std::string& contents) {
+  WriteBytes(path, contents);
+  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+}
+
+// Process numbers play no part: 2147483644 is no process on Linux, and
+// Windows refuses it as one.
+TEST_F(EndToEndTest, OldNewFilesOfEndedRunsAreRemovedAndNothingElse) {
   AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
-  const std::string left_over[] = {"ui.7.xml.2147483644-0.part", "ui.-1.xml.2147483644-12.part"};
+  const std::string left_over[] = {"ui.7.xml.2147483644-0.part", "ui.-1.xml.2147483644-12.part",
+                                   "ui.7.xml.1-3.part"};
   const std::string others[] = {"ui.7.xml.2147483644-0.part.bak", "ui.7.xml.2147483644.part",
                                 "ui.7.xml.2147483644-0.PART",     "xui.7.xml.2147483644-0.part",
                                 "ui.x.xml.2147483644-0.part",     "ui.7.xml.0-0.part",
                                 "ui.7.xml.2147483644-0-1.part",   "ui..xml.2147483644-0.part"};
-  for (const std::string& name : left_over) WriteBytes(program_folder_ + "/" + name, "cut short");
-  for (const std::string& name : others) WriteBytes(program_folder_ + "/" + name, "not ours");
+  for (const std::string& name : left_over) WriteOldFile(program_folder_ + "/" + name, "cut short");
+  for (const std::string& name : others) WriteOldFile(program_folder_ + "/" + name, "not ours");
   fs::create_directories(program_folder_ + "/ui.8.xml.2147483644-0.part");
-  std::string expected = ProgramName();
-  if (!g_under_test.under_wine) {
-    // Process 1 always runs: its new file may still become a layout.
-    WriteBytes(program_folder_ + "/ui.9.xml.1-0.part", "still being written");
-  }
+  // Written a moment ago: its writer, which no sign here may show (the other
+  // build's, one in another PID namespace), may still rename it.
+  WriteBytes(program_folder_ + "/ui.9.xml.2147483644-1.part", "still being written");
 
   const ProgramRun run = Run({});
   EXPECT_EQ(run.exit_code, 0);
@@ -67,9 +75,74 @@ TEST_F(EndToEndTest, NewFilesOfEndedRunsAreRemovedAndNothingElse) {
     EXPECT_EQ(ReadBytes(program_folder_ + "/" + name), "not ours") << name;
   }
   EXPECT_TRUE(fs::is_directory(program_folder_ + "/ui.8.xml.2147483644-0.part"));
-  if (!g_under_test.under_wine) {
-    EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml.1-0.part"), "still being written");
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml.2147483644-1.part"), "still being written");
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+// A writer that stalls for long (a disk that hangs in its flush) still holds
+// its new file: an open file description lock on Linux, seen from a run in
+// another PID namespace (a container, a Flatpak sandbox), where the writer's
+// process number means nothing; an open handle that shares nothing on Windows.
+TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  const std::string held = program_folder_ + "/ui.7.xml." + std::to_string(getpid()) + "-0.part";
+  const std::string left_over = program_folder_ + "/ui.8.xml.2147483644-0.part";
+  WriteOldFile(held, "still being written");
+  WriteOldFile(left_over, "cut short");
+  ProgramRun run;
+  if (g_under_test.under_wine) {
+    BackgroundProgram holder({"wine", g_under_test.holder, Shown(held)}, environment_);
+    ASSERT_EQ(holder.ReadLine(), "held");
+    run = Run({});
+  } else {
+    if (getuid() != 0 ||
+        RunProgram({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}, environment_, "/")
+                .exit_code != 0) {
+      GTEST_SKIP() << "needs root, to run the program in a PID namespace of its own by unshare";
+    }
+    const int fd = open(held.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+    run = RunProgram({"/usr/bin/unshare", "--pid", "--fork", program_folder_ + "/" + ProgramName()},
+                     environment_, root_ + "/caller");
+    close(fd);
   }
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(ReadBytes(held), "still being written");
+  EXPECT_FALSE(fs::exists(left_over));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+// The Linux build and the Windows one under Wine in one program folder (a
+// player who runs the game under Wine): neither sees the other's process
+// numbers, locks or open handles, so only its fresh time of writing keeps
+// the other's new file.
+TEST_F(EndToEndTest, TheLinuxAndTheWindowsBuildKeepEachOthersNewFiles) {
+  if (!g_under_test.under_wine || g_under_test.linux_program.empty()) {
+    GTEST_SKIP() << "needs both builds, as the Windows step runs them";
+  }
+  fs::copy_file(g_under_test.linux_program, program_folder_ + "/tarnwick");
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  // Named after a Linux process that runs (this one), and after a number
+  // that no Linux process has, as the Windows build names its files.
+  const std::string fresh[] = {"ui.7.xml." + std::to_string(getpid()) + "-0.part",
+                               "ui.8.xml.2147483644-0.part"};
+  for (const std::string& name : fresh) WriteBytes(program_folder_ + "/" + name, "being written");
+  WriteOldFile(program_folder_ + "/ui.9.xml.2147483644-0.part", "cut short");
+
+  const ProgramRun linux_run =
+      RunProgram({program_folder_ + "/tarnwick"}, {"HOME=" + root_ + "/home", "PATH=/usr/bin:/bin"},
+                 root_ + "/caller");
+  EXPECT_NE(linux_run.output.find("Current Dir: " + program_folder_ + "\n"), std::string::npos)
+      << linux_run.output;
+  const ProgramRun windows_run = Run({});
+  EXPECT_EQ(windows_run.exit_code, 0);
+  for (const std::string& name : fresh) {
+    EXPECT_EQ(ReadBytes(program_folder_ + "/" + name), "being written") << name;
+  }
+  EXPECT_FALSE(fs::exists(program_folder_ + "/ui.9.xml.2147483644-0.part"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 

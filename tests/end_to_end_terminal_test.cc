@@ -1,5 +1,6 @@
 // The pause on a real terminal (the Linux program): whatever key, signal or
-// job control meets it, the terminal is left as the program found it.
+// job control meets it, the terminal is left as the program found it, and
+// only a terminal that is the program's own is touched at all.
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,40 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalAtThePause,
                                            SignalCase{"HangUp", SIGHUP},
                                            SignalCase{"Quit", SIGQUIT}),
                          CaseName());
+
+class StopAtThePause : public TerminalTest, public ::testing::WithParamInterface<SignalCase> {};
+
+// As Ctrl+Z and "fg" in a shell that keeps no terminal settings of its own
+// (dash): stopped, the job leaves the shell the terminal as it was; continued,
+// it waits for a key as before.
+TEST_P(StopAtThePause, GivesTheTerminalBackThenWaitsAgain) {
+  TerminalScript script{kPrompt, "q", GetParam().signal};
+  script.continue_after_stop = true;
+  const TerminalRun run = RunOnTerminal(script);
+  EXPECT_TRUE(run.restored_while_stopped);
+  EXPECT_TRUE(run.raw_after_continue);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.terminal_restored);
+  EXPECT_EQ(run.input_left, "");
+  EXPECT_TRUE(run.output.ends_with(kClosing + kPrompt + "\r\n")) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopAtThePause,
+                         ::testing::Values(SignalCase{"TerminalStop", SIGTSTP},
+                                           SignalCase{"BackgroundRead", SIGTTIN},
+                                           SignalCase{"BackgroundWrite", SIGTTOU}),
+                         CaseName());
+
+// "setsid tarnwick" from a shell: the terminal is the shell's, not the
+// program's, which neither changes it nor reads the shell's keys.
+TEST_F(TerminalTest, ARunInASessionOfItsOwnLeavesTheTerminalToTheShell) {
+  const TerminalRun run =
+      RunProgramOnTerminal({"/usr/bin/setsid", "--wait", program_folder_ + "/" + ProgramName()},
+                           environment_, root_ + "/caller", TerminalScript{kPrompt, "q"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.terminal_restored);
+  EXPECT_TRUE(run.output.ends_with(kClosing)) << run.output;
+}
 
 TEST_F(TerminalTest, ABackgroundRunNeitherTouchesTheTerminalNorWaits) {
   TerminalScript script{kPrompt, "q"};

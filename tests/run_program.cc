@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -146,19 +148,25 @@ namespace {
 
 constexpr int kStoppedExit = 99;
 
-// In the child: a stand-in for a shell that starts the program as a
-// background job of the terminal that the child controls.
-[[noreturn]] void ExecAsBackgroundJob(const std::vector<std::string>& argv,
-                                      const std::vector<std::string>& environment,
-                                      const std::string& working_directory, int terminal) {
+// In the child: a stand-in for a shell that starts the program as a job of
+// the terminal that the child controls, in the background or in the
+// foreground. A foreground job may be stopped and continued by the test.
+[[noreturn]] void ExecAsJob(const std::vector<std::string>& argv,
+                            const std::vector<std::string>& environment,
+                            const std::string& working_directory, int terminal, bool foreground) {
   const pid_t job = fork();
   if (job == 0) {
     setpgid(0, 0);
+    if (foreground) {
+      std::signal(SIGTTOU, SIG_IGN);
+      tcsetpgrp(terminal, getpgrp());
+      std::signal(SIGTTOU, SIG_DFL);
+    }
     Exec(argv, environment, working_directory, terminal, terminal, terminal);
   }
   setpgid(job, job);
   int status = 0;
-  if (waitpid(job, &status, WUNTRACED) != job) _exit(127);
+  if (waitpid(job, &status, foreground ? 0 : WUNTRACED) != job) _exit(127);
   if (WIFSTOPPED(status)) {
     // A shell would wait for ever for "fg".
     kill(job, SIGKILL);
@@ -199,6 +207,42 @@ std::string UnreadInput(int terminal) {
   return got > 0 ? std::string(buffer, static_cast<std::size_t>(got)) : std::string();
 }
 
+// The state letter of process `pid` in /proc ('T' when stopped).
+char ProcessState(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t name_end = line.rfind(") ");
+  return name_end == std::string::npos ? '?' : line[name_end + 2];
+}
+
+// Waits up to five seconds for `done`.
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int waited_ms = 0; waited_ms < 5000; waited_ms += 10) {
+    if (done()) return true;
+    usleep(10000);
+  }
+  return done();
+}
+
+// As a shell's job control would: stops the foreground job, then continues
+// it in the foreground, then types the key.
+void StopAndContinue(int master, int terminal, const termios& before, const TerminalScript& script,
+                     TerminalRun& result) {
+  const pid_t job = tcgetpgrp(master);
+  if (job <= 0) return;
+  kill(-job, script.signal);
+  termios now;
+  if (WaitFor([&] { return ProcessState(job) == 'T'; })) {
+    result.restored_while_stopped = tcgetattr(terminal, &now) == 0 && SameSettings(before, now);
+  }
+  kill(-job, SIGCONT);
+  result.raw_after_continue =
+      WaitFor([&] { return tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) == 0; });
+  if (write(master, script.key.data(), script.key.size()) < 0) {
+  }
+}
+
 }  // namespace
 
 TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
@@ -220,7 +264,9 @@ TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
     // A SIGQUIT leaves no core file in the test's folders.
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    if (script.in_background) ExecAsBackgroundJob(argv, environment, working_directory, terminal);
+    if (script.in_background || script.continue_after_stop) {
+      ExecAsJob(argv, environment, working_directory, terminal, script.continue_after_stop);
+    }
     Exec(argv, environment, working_directory, terminal, terminal, terminal);
   }
   bool acted = false;
@@ -235,7 +281,9 @@ TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
     AppendAvailable(master, result.output, 20);
     if (!acted && result.output.find(script.prompt) != std::string::npos) {
       acted = true;
-      if (script.signal != 0) {
+      if (script.continue_after_stop) {
+        StopAndContinue(master, terminal, before, script, result);
+      } else if (script.signal != 0) {
         kill(pid, script.signal);
       } else if (write(master, script.key.data(), script.key.size()) < 0) {
       }

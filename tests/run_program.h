@@ -45,16 +45,21 @@ struct TerminalScript {
   std::string key;             ///< ...this is typed,...
   int signal = 0;              ///< ...or, when not 0, this signal is sent to it.
   bool in_background = false;  ///< Started as a background job, as by "program &".
+  /// The signal stops the program instead, as a foreground job of a shell;
+  /// once stopped, it is continued, and then the key is typed.
+  bool continue_after_stop = false;
 };
 
 /// What a program run on a terminal left behind.
 struct TerminalRun {
-  int exit_code = -1;              ///< 0 to 255, or -1 when a signal ended it.
-  int end_signal = 0;              ///< The signal that ended it.
-  bool stopped = false;            ///< The terminal stopped it (and the test then killed it).
-  std::string output;              ///< All it wrote, as the terminal passed it on.
-  bool terminal_restored = false;  ///< The terminal's settings are as before the run.
-  std::string input_left;          ///< Typed input that it left unread.
+  int exit_code = -1;                   ///< 0 to 255, or -1 when a signal ended it.
+  int end_signal = 0;                   ///< The signal that ended it.
+  bool stopped = false;                 ///< The terminal stopped it (and the test then killed it).
+  std::string output;                   ///< All it wrote, as the terminal passed it on.
+  bool terminal_restored = false;       ///< The terminal's settings are as before the run.
+  std::string input_left;               ///< Typed input that it left unread.
+  bool restored_while_stopped = false;  ///< The terminal's settings were as before the run then.
+  bool raw_after_continue = false;      ///< It read keys one by one again once continued.
 };
 
 /// Runs `argv` as RunProgram does, but on a new terminal whose controlling

@@ -1,7 +1,4 @@
-#include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,23 +15,7 @@ namespace {
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
-// The new file of the replace under way, for RemoveInFlightFile, which a
-// signal handler may call at any moment: a plain array, written only while
-// `g_in_flight` is false.
-char g_in_flight_name[PATH_MAX];
-std::atomic<bool> g_in_flight{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-// False when the name is too long for the system anyway.
-bool NoteInFlight(const std::string& name) {
-  g_in_flight = false;
-  if (name.size() >= sizeof g_in_flight_name) {
-    return false;
-  }
-  std::memcpy(g_in_flight_name, name.c_str(), name.size() + 1);
-  g_in_flight = true;
-  return true;
-}
+NewFileWatch g_watch;
 
 std::string NextTemporaryNameFor(const std::string& path) {
   static std::atomic<std::uint32_t> counter{0};
@@ -57,15 +38,22 @@ bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
 int CreateTemporaryFile(const std::string& path, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = NextTemporaryNameFor(path);
-    if (!NoteInFlight(temporary)) {
-      return -1;
-    }
     const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) {
       return fd;
     }
   }
   return -1;
+}
+
+// Locked until it is renamed or removed: the sweep of another run, which may
+// run in a PID namespace of its own, then keeps it. Where the file system
+// keeps no locks, the file's fresh time of writing keeps it all the same.
+void LockForItsLife(int fd) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  fcntl(fd, F_OFD_SETLK, &lock);
 }
 
 // Flushed before the rename: after a power cut the name then holds the old
@@ -84,22 +72,6 @@ bool FlushToDisk(int fd) {
 bool IsReadOnlyFile(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
-}
-
-bool ProcessRuns(std::uint32_t pid) {
-  if (pid > static_cast<std::uint32_t>(INT_MAX)) {
-    return false;
-  }
-  return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-bool IsLeftoverFile(const std::string& folder, const char* name) {
-  const std::optional<std::uint32_t> owner = TemporaryFileOwner(name);
-  if (!owner || *owner == static_cast<std::uint32_t>(getpid()) || ProcessRuns(*owner)) {
-    return false;
-  }
-  struct stat info;
-  return lstat((folder + name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 FileStamp StampOf(const struct stat& info) {
@@ -164,36 +136,25 @@ bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t
   std::string temporary;
   const int fd = CreateTemporaryFile(path, temporary);
   if (fd < 0) {
-    g_in_flight = false;
     return false;
+  }
+  LockForItsLife(fd);
+  if (g_watch.made != nullptr) {
+    g_watch.made(temporary);
   }
   const bool written =
       WriteAll(fd, static_cast<const unsigned char*>(data), size) && FlushToDisk(fd);
-  const bool closed = close(fd) == 0;
-  const bool renamed = written && closed && rename(temporary.c_str(), path.c_str()) == 0;
+  const bool renamed = written && rename(temporary.c_str(), path.c_str()) == 0;
   if (!renamed) {
     unlink(temporary.c_str());
   }
-  g_in_flight = false;
+  if (g_watch.gone != nullptr) {
+    g_watch.gone();
+  }
+  // Closed, and so unlocked, only once the new name is gone. The flush has
+  // put every byte on the disk already: closing can lose none.
+  close(fd);
   return renamed;
 }
 
-void RemoveInFlightFile() {
-  if (g_in_flight.exchange(false)) {
-    unlink(g_in_flight_name);
-  }
-}
-
-void RemoveLeftoverFiles(const NativeString& folder) {
-  DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) {
-    return;
-  }
-  const std::string prefix = folder.ends_with('/') ? folder : folder + '/';
-  while (const dirent* entry = readdir(directory)) {
-    if (IsLeftoverFile(prefix, entry->d_name)) {
-      unlink((prefix + entry->d_name).c_str());
-    }
-  }
-  closedir(directory);
-}
+void WatchNewFiles(const NewFileWatch& watch) { g_watch = watch; }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "base/extended_path.h"
@@ -14,10 +13,7 @@ namespace {
 
 HANDLE Win32Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-// Held for the whole of one replace. A console control handler runs on a
-// thread of its own: taking this lock, it waits until the replace under way
-// has renamed or removed its new file.
-SRWLOCK g_replace_lock = SRWLOCK_INIT;
+NewFileWatch g_watch;
 
 // A virus scanner or an indexer may hold the new file for a moment, so a
 // refused move is tried again for about a second.
@@ -83,43 +79,6 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
 bool WriteToDisk(HANDLE file, const void* data, std::size_t size) {
   return WriteAll(file, static_cast<const unsigned char*>(data), size) &&
          FlushFileBuffers(file) != 0;
-}
-
-bool Replace(const std::wstring& path, const void* data, std::size_t size) {
-  if (!MayReplace(path)) {
-    return false;
-  }
-  std::wstring temporary;
-  const HANDLE file = CreateTemporaryFile(path, temporary);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  const bool written = WriteToDisk(file, data, size);
-  const bool closed = CloseHandle(file) != 0;
-  if (written && closed && MoveIntoPlace(temporary, path)) {
-    return true;
-  }
-  DeleteFileW(ExtendedLengthPath(temporary).c_str());
-  return false;
-}
-
-bool ProcessRuns(std::uint32_t pid) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (process == nullptr) {
-    // Refused access is a process that runs; no such process is the other
-    // answer.
-    return GetLastError() != ERROR_INVALID_PARAMETER;
-  }
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
-}
-
-bool IsLeftoverFile(const WIN32_FIND_DATAW& found) {
-  const std::optional<std::uint32_t> owner = TemporaryFileOwner(found.cFileName);
-  constexpr DWORD kNoFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-  return owner && (found.dwFileAttributes & kNoFile) == 0 && *owner != GetCurrentProcessId() &&
-         !ProcessRuns(*owner);
 }
 
 // From the basic and the standard information, not the full one
@@ -202,31 +161,27 @@ void InputFile::Close() {
 }
 
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
-  AcquireSRWLockExclusive(&g_replace_lock);
-  const bool replaced = Replace(path, data, size);
-  ReleaseSRWLockExclusive(&g_replace_lock);
-  return replaced;
-}
-
-void RemoveInFlightFile() {
-  // Kept for good: the program ends, and no new file may start meanwhile.
-  AcquireSRWLockExclusive(&g_replace_lock);
-}
-
-void RemoveLeftoverFiles(const NativeString& folder) {
-  // "D:" alone is the drive's remembered folder; its root is meant.
-  const std::wstring prefix = folder.ends_with(L'\\') ? folder : folder + L'\\';
-  WIN32_FIND_DATAW found;
-  const HANDLE search =
-      FindFirstFileExW(ExtendedLengthPath(prefix + L"ui.*.part").c_str(), FindExInfoBasic, &found,
-                       FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
+  if (!MayReplace(path)) {
+    return false;
   }
-  do {
-    if (IsLeftoverFile(found)) {
-      DeleteFileW(ExtendedLengthPath(prefix + found.cFileName).c_str());
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  std::wstring temporary;
+  const HANDLE file = CreateTemporaryFile(path, temporary);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  if (g_watch.made != nullptr) {
+    g_watch.made(temporary);
+  }
+  const bool written = WriteToDisk(file, data, size);
+  const bool closed = CloseHandle(file) != 0;
+  const bool moved = written && closed && MoveIntoPlace(temporary, path);
+  if (!moved) {
+    DeleteFileW(ExtendedLengthPath(temporary).c_str());
+  }
+  if (g_watch.gone != nullptr) {
+    g_watch.gone();
+  }
+  return moved;
 }
+
+void WatchNewFiles(const NewFileWatch& watch) { g_watch = watch; }

@@ -64,3 +64,5 @@ std::optional<std::uint32_t> TemporaryFileOwner(const NativeString& name) {
   }
   return static_cast<std::uint32_t>(pid);
 }
+
+bool IsTemporaryName(const NativeString& name) { return TemporaryFileOwner(name).has_value(); }

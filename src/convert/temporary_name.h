@@ -14,3 +14,6 @@ NativeString TemporaryNameFor(const NativeString& path, std::uint32_t pid, std::
 /// is exactly such a temporary name of an output, "ui.<ID>.xml.<pid>-<n>.part";
 /// nothing for any other name.
 std::optional<std::uint32_t> TemporaryFileOwner(const NativeString& name);
+
+/// True when `name` (without folder) is exactly such a temporary name.
+bool IsTemporaryName(const NativeString& name);

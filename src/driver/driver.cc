@@ -4,8 +4,10 @@
 
 #include "convert/file_io.h"
 #include "convert/report.h"
+#include "convert/temporary_name.h"
 #include "driver/messages.h"
 #include "driver/pairing.h"
+#include "platform/new_files.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ std::optional<NativeString> EnterProgramFolder(Platform& platform, bool stay_in_
     platform.SetWorkingDirectory(*folder);
   }
   platform.WriteConsole(CurrentDirText(*folder));
-  RemoveLeftoverFiles(*folder);
+  RemoveLeftoverFiles(*folder, IsTemporaryName);
   return folder;
 }
 
@@ -156,7 +158,8 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
 
 int RunTarnwick(const std::vector<NativeString>& arguments, Platform& platform) {
   platform.SetUpConsole();
-  platform.CleanUpOnInterrupt(RemoveInFlightFile);
+  WatchNewFiles({NewFileMade, NewFileGone});
+  platform.SetUpSignals();
   platform.WriteConsole(BannerText());
   std::vector<NativeString> resolved;
   const bool all_resolved = ResolveArguments(arguments, platform, resolved);

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/new_files.h"
 #include "platform/platform.h"
 #include "platform/prefix_documents.h"
 #include "platform/settings_pattern.h"
@@ -73,21 +74,31 @@ bool ListSettingsFiles(const std::string& folder, std::string& names,
   return !starts.empty();
 }
 
-// What a signal that ends the program sets back and runs first. Written
-// only before the handler is installed, or while `g_terminal_changed` says
-// the handler does not read it.
-void (*g_clean_up)() = nullptr;
+// The terminal as the program found it, and as the pause wants it. Written
+// only while `g_at_pause` and `g_terminal_changed` say no handler reads them.
 termios g_saved_terminal;
+termios g_pause_terminal;
+std::atomic<bool> g_at_pause{false};
 std::atomic<bool> g_terminal_changed{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// Standard input is the program's controlling terminal, and the program's
+// process group its foreground: only then is the terminal the program's to
+// change and to read. Safe in a signal handler.
+bool OwnsTerminalForeground() {
+  return tcgetsid(STDIN_FILENO) == getsid(0) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+}
 
 // Safe in a signal handler. What the key left in the input (the rest of an
 // arrow key's sequence) is dropped, or the shell would read it. A program
-// moved to the background meanwhile may still set the terminal back.
+// moved to the background meanwhile may still set the terminal back. The
+// flag is cleared only once the terminal is back: a signal that lands in
+// between sets it back once more.
 void SetTerminalBack() {
-  if (!g_terminal_changed.exchange(false)) {
+  if (!g_terminal_changed) {
     return;
   }
   sigset_t stop_signal;
@@ -98,16 +109,26 @@ void SetTerminalBack() {
   tcflush(STDIN_FILENO, TCIFLUSH);
   tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
+  g_terminal_changed = false;
 }
 
-void EndOnSignal(int signal_number) {
-  SetTerminalBack();
-  if (g_clean_up != nullptr) {
-    g_clean_up();
+// Safe in a signal handler. A job continued in the background leaves the
+// terminal alone; its read at the pause stops it again.
+void TakePauseMode() {
+  if (!g_at_pause || !OwnsTerminalForeground()) {
+    return;
   }
+  // Set first: a signal that lands during the change sets the terminal back.
+  g_terminal_changed = true;
+  tcsetattr(STDIN_FILENO, TCSANOW, &g_pause_terminal);
+}
+
+// Raises `signal_number` again with its default action, which takes effect
+// as soon as the handler unblocks it.
+void RaiseWithDefaultAction(int signal_number, struct sigaction* ours) {
   struct sigaction default_action = {};
   default_action.sa_handler = SIG_DFL;
-  sigaction(signal_number, &default_action, nullptr);
+  sigaction(signal_number, &default_action, ours);
   sigset_t this_signal;
   sigemptyset(&this_signal);
   sigaddset(&this_signal, signal_number);
@@ -115,17 +136,37 @@ void EndOnSignal(int signal_number) {
   sigprocmask(SIG_UNBLOCK, &this_signal, nullptr);
 }
 
+void EndOnSignal(int signal_number) {
+  g_at_pause = false;
+  SetTerminalBack();
+  RemoveNewFile();
+  RaiseWithDefaultAction(signal_number, nullptr);
+}
+
+// The job is stopped with the terminal as it was found, so the shell gets
+// its own back; once continued, the pause takes its mode again.
+void StopOnSignal(int signal_number) {
+  const int saved_errno = errno;
+  SetTerminalBack();
+  struct sigaction ours;
+  RaiseWithDefaultAction(signal_number, &ours);
+  sigaction(signal_number, &ours, nullptr);
+  TakePauseMode();
+  errno = saved_errno;
+}
+
+// Also after a stop that no handler saw (SIGSTOP), or a shell that set the
+// terminal its own way meanwhile.
+void TakePauseModeOnContinue(int) {
+  const int saved_errno = errno;
+  TakePauseMode();
+  errno = saved_errno;
+}
+
 void ReadOneByte() {
   char key;
   while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
   }
-}
-
-// A background job must not touch the terminal: the system would stop it.
-// A terminal that is not the program's own cannot stop it.
-bool InTerminalForeground() {
-  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
-  return foreground == -1 || foreground == getpgrp();
 }
 
 // Any single key ends the wait, unechoed: Ctrl+C, Ctrl+S and Ctrl+Q are
@@ -138,27 +179,40 @@ void WaitForKeyOnTerminal(const termios& saved, const std::string& prompt, Platf
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
   g_saved_terminal = saved;
-  g_terminal_changed = true;
-  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  g_pause_terminal = raw;
+  g_at_pause = true;
+  TakePauseMode();
   platform.WriteConsole(prompt);
   ReadOneByte();
+  g_at_pause = false;
   SetTerminalBack();
 }
 
-// False when the wait is skipped.
+// False when the wait is skipped: on a terminal that is not the program's
+// own (a program started by setsid from a shell), or whose foreground is
+// another job's (a background job, which the system would stop).
 bool PromptAndWaitForKey(const std::string& prompt, Platform& platform) {
-  termios saved;
-  if (isatty(STDIN_FILENO) && !InTerminalForeground()) {
-    return false;
-  }
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+  if (!isatty(STDIN_FILENO)) {
     // A pipe or file: one byte, or the end of input, ends the wait.
     platform.WriteConsole(prompt);
     ReadOneByte();
     return true;
   }
+  termios saved;
+  if (!OwnsTerminalForeground() || tcgetattr(STDIN_FILENO, &saved) != 0) {
+    return false;
+  }
   WaitForKeyOnTerminal(saved, prompt, platform);
   return true;
+}
+
+// A signal ignored by the caller (nohup, a job without job control) stays
+// ignored.
+void HandleUnlessIgnored(int signal_number, const struct sigaction& action) {
+  struct sigaction previous;
+  if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+    sigaction(signal_number, &action, nullptr);
+  }
 }
 
 class PosixPlatform : public Platform {
@@ -284,22 +338,34 @@ class PosixPlatform : public Platform {
     }
   }
 
-  void CleanUpOnInterrupt(void (*clean_up)()) override {
-    g_clean_up = clean_up;
+  void SetUpSignals() override {
+    // The write fails instead, with EFBIG: that pair gets its error line and
+    // the run goes on.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Each handler runs whole: none of the others, nor a continue, lands
+    // between setting the terminal back and stopping or ending.
     struct sigaction action = {};
-    action.sa_handler = EndOnSignal;
     sigemptyset(&action.sa_mask);
     for (const int signal_number : kEndingSignals) {
       sigaddset(&action.sa_mask, signal_number);
     }
-    for (const int signal_number : kEndingSignals) {
-      // A signal ignored by the caller (nohup, a job without job control)
-      // stays ignored.
-      struct sigaction previous;
-      if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
-        sigaction(signal_number, &action, nullptr);
-      }
+    for (const int signal_number : kStopSignals) {
+      sigaddset(&action.sa_mask, signal_number);
     }
+    sigaddset(&action.sa_mask, SIGCONT);
+    action.sa_handler = EndOnSignal;
+    for (const int signal_number : kEndingSignals) {
+      HandleUnlessIgnored(signal_number, action);
+    }
+    // A stop and a continue interrupt no write to the console or a file:
+    // the call goes on where it was.
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = StopOnSignal;
+    for (const int signal_number : kStopSignals) {
+      HandleUnlessIgnored(signal_number, action);
+    }
+    action.sa_handler = TakePauseModeOnContinue;
+    sigaction(SIGCONT, &action, nullptr);
   }
 };
 

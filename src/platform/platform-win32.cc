@@ -15,6 +15,7 @@
 
 #include "base/extended_path.h"
 #include "platform/console_text.h"
+#include "platform/new_files.h"
 #include "platform/platform.h"
 #include "platform/settings_pattern.h"
 
@@ -63,14 +64,10 @@ std::string InConsoleCodePage(const std::wstring& text) {
   return bytes;
 }
 
-void (*g_clean_up)() = nullptr;
-
 // Ctrl+C, Ctrl+Break, the console window closed, log-off and shut-down all
 // come here, on a thread of their own.
 BOOL WINAPI EndOnConsoleEvent(DWORD) {
-  if (g_clean_up != nullptr) {
-    g_clean_up();
-  }
+  WaitForNewFileToGo();
   // The system's own handling then ends the program as it would have.
   return FALSE;
 }
@@ -226,10 +223,7 @@ class Win32Platform : public Platform {
     }
   }
 
-  void CleanUpOnInterrupt(void (*clean_up)()) override {
-    g_clean_up = clean_up;
-    SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE);
-  }
+  void SetUpSignals() override { SetConsoleCtrlHandler(EndOnConsoleEvent, TRUE); }
 
  private:
   void DetectConsole() {

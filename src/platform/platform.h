@@ -62,11 +62,12 @@ class Platform {
   /// does not hold (a background job), does neither.
   virtual void Pause() = 0;
 
-  /// Arranges that an interrupt, termination or hang-up (a signal, or a
-  /// console event on Windows) first sets the terminal back and runs
-  /// `clean_up`, then ends the program as it would have. `clean_up` must be
-  /// safe to run in a signal handler.
-  virtual void CleanUpOnInterrupt(void (*clean_up)()) = 0;
+  /// Sets up what signals (console events on Windows) do to the run. An
+  /// interrupt, termination or hang-up first sets the terminal back and
+  /// leaves no new file of an output replace behind (new_files.h), then ends
+  /// the program as it would have. A write beyond the file-size limit fails
+  /// instead of ending the program.
+  virtual void SetUpSignals() = 0;
 };
 
 /// The operating system the program runs on.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <set>
 
 #include "platform/small_file.h"
 #include "platform/steam_libraries.h"
@@ -58,8 +59,9 @@ void AddUserDocuments(const std::string& prefix, std::vector<std::string>& folde
   }
 }
 
-void AddOnce(const std::string& library, std::vector<std::string>& libraries) {
-  if (std::find(libraries.begin(), libraries.end(), library) == libraries.end()) {
+void AddOnce(const std::string& library, std::set<std::string>& seen,
+             std::vector<std::string>& libraries) {
+  if (seen.insert(library).second) {
     libraries.push_back(library);
   }
 }
@@ -68,12 +70,13 @@ void AddOnce(const std::string& library, std::vector<std::string>& libraries) {
 // named twice is looked in once, where it first appears.
 std::vector<std::string> SteamLibraries(const std::string& home) {
   std::vector<std::string> libraries;
+  std::set<std::string> seen;
   for (const char* root : kSteamRoots) {
-    AddOnce(home + root, libraries);
+    AddOnce(home + root, seen, libraries);
     std::string vdf;
     if (ReadSmallFile(home + root + "/steamapps/libraryfolders.vdf", kMaxLibraryFoldersSize, vdf)) {
       for (const std::string& library : SteamLibraryPaths(vdf)) {
-        AddOnce(library, libraries);
+        AddOnce(library, seen, libraries);
       }
     }
   }

@@ -91,7 +91,7 @@ std::string WithoutTrailingSlashes(std::string path) {
 std::vector<std::string> SteamLibraryPaths(std::string_view vdf) {
   std::vector<std::string> paths;
   std::optional<std::string> key;
-  for (;;) {
+  while (paths.size() < kMaxSteamLibraries) {
     Token token = NextToken(vdf);
     if (token.kind == TokenKind::kEnd || token.kind == TokenKind::kBroken) {
       return paths;
@@ -108,4 +108,5 @@ std::vector<std::string> SteamLibraryPaths(std::string_view vdf) {
       key.reset();
     }
   }
+  return paths;
 }

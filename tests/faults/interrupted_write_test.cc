@@ -4,6 +4,7 @@
 // or raise a signal just before the rename.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include "convert/convert.h"
 #include "convert/file_io.h"
 #include "fixtures.h"
+#include "platform/new_files.h"
 #include "platform/platform.h"
 #include "temp_dir.h"
 
@@ -27,6 +29,7 @@ struct ReplaceSeam {
   std::string calls;    ///< "fsync " and "rename FROM " in order.
   int flush_error = 0;  ///< Fails fsync with this errno.
   int signal_at_rename = 0;
+  bool locked_at_rename = false;  ///< Another run sees the writer's lock on the new file.
 };
 
 ReplaceSeam g_seam;
@@ -50,6 +53,12 @@ extern "C" int rename(const char* from, const char* to) {
   static const auto real_rename = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
   if (g_seam.armed) {
     g_seam.calls += std::string("rename ") + from + " ";
+    const int fd = open(from, O_RDONLY | O_CLOEXEC);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    g_seam.locked_at_rename = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
     if (g_seam.signal_at_rename != 0) {
       raise(g_seam.signal_at_rename);
     }
@@ -81,11 +90,12 @@ class InterruptedWriteTest : public InTempDirTest {
   }
 };
 
-TEST_F(InterruptedWriteTest, TheNewFileReachesTheDiskBeforeItTakesTheName) {
+TEST_F(InterruptedWriteTest, TheNewFileIsLockedAndOnTheDiskBeforeItTakesTheName) {
   EXPECT_EQ(Convert(), kConverted);
   const std::string new_file = "ui.7.xml." + std::to_string(getpid()) + "-";
   EXPECT_TRUE(g_seam.calls.starts_with("fsync rename " + new_file)) << g_seam.calls;
   EXPECT_TRUE(g_seam.calls.ends_with(".part ")) << g_seam.calls;
+  EXPECT_TRUE(g_seam.locked_at_rename);
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>new</ui>"));
 }
 
@@ -120,7 +130,8 @@ TEST_P(SignalAtTheRename, EndsTheProgramWithoutLeavingTheNewFile) {
   if (child == 0) {
     const rlimit no_core = {0, 0};
     setrlimit(RLIMIT_CORE, &no_core);
-    SystemPlatform().CleanUpOnInterrupt(RemoveInFlightFile);
+    WatchNewFiles({NewFileMade, NewFileGone});
+    SystemPlatform().SetUpSignals();
     g_seam.signal_at_rename = signal_number;
     Convert();
     _exit(0);
@@ -138,7 +149,8 @@ TEST_F(InterruptedWriteTest, ASignalTheCallerIgnoresStaysIgnored) {
   const pid_t child = fork();
   if (child == 0) {
     std::signal(SIGHUP, SIG_IGN);
-    SystemPlatform().CleanUpOnInterrupt(RemoveInFlightFile);
+    WatchNewFiles({NewFileMade, NewFileGone});
+    SystemPlatform().SetUpSignals();
     g_seam.signal_at_rename = SIGHUP;
     _exit(Convert() == kConverted ? 0 : 1);
   }

@@ -283,9 +283,9 @@ TEST_F(FullDiskTest, OnASmallFileSystemTheEarlierLayoutStaysWhole) {
   EXPECT_EQ(ListFolder(program_folder_), "filler tarnwick ui.1.xml ui.2.xml");
 }
 
+// The limit's signal ends a program by default: the program must not let it.
 TEST_F(FullDiskTest, UnderAFileSizeLimitTheEarlierLayoutStaysWhole) {
-  // Ignored here, and so in the program, which then sees the write fail.
-  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  const auto previous = std::signal(SIGXFSZ, SIG_DFL);
   CheckNothingLostWhenTheDiskFills({"/usr/bin/prlimit", "--fsize=65536", "--"});
   std::signal(SIGXFSZ, previous);
   EXPECT_EQ(ListFolder(program_folder_), "tarnwick ui.1.xml ui.2.xml");

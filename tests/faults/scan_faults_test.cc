@@ -52,7 +52,7 @@ class ChangingCachePlatform : public Platform {
     });
   }
   void Pause() override {}
-  void CleanUpOnInterrupt(void (*)()) override {}
+  void SetUpSignals() override {}
 
   NativeString executable_;
   NativeString documents_;

@@ -63,4 +63,17 @@ INSTANTIATE_TEST_SUITE_P(
         VdfCase{"Empty", "", {}}),
     CaseName());
 
+// A file of the largest size read, packed with libraries: only the first
+// ones are looked in.
+TEST(SteamLibraryBound, KeepsTheFirstLibrariesOfAHugeList) {
+  std::string vdf;
+  for (int k = 0; k < 65000; ++k) {
+    vdf += "\"path\"\"/" + std::to_string(k) + "\"";
+  }
+  const std::vector<std::string> paths = SteamLibraryPaths(vdf);
+  ASSERT_EQ(paths.size(), kMaxSteamLibraries);
+  EXPECT_EQ(paths.front(), "/0");
+  EXPECT_EQ(paths.back(), "/" + std::to_string(kMaxSteamLibraries - 1));
+}
+
 }  // namespace

@@ -33,10 +33,19 @@ std::vector<NativeString> Arguments(int argc, Char** argv) {
   return std::vector<NativeString>(argv + 1, argv + argc);
 }
 
+// A program may be started with no entry 0 at all.
+template <typename Char>
+int Run(int argc, Char** argv) {
+  if (argc > 0 && argv[0] != nullptr) {
+    RememberStartingPath(argv[0]);
+  }
+  return RunOrReport(Arguments(argc, argv));
+}
+
 }  // namespace
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) { return RunOrReport(Arguments(argc, argv)); }
+int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
 #else
-int main(int argc, char** argv) { return RunOrReport(Arguments(argc, argv)); }
+int main(int argc, char** argv) { return Run(argc, argv); }
 #endif

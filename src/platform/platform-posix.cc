@@ -11,20 +11,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/new_files.h"
 #include "platform/platform.h"
 #include "platform/prefix_documents.h"
 #include "platform/settings_pattern.h"
 #include "platform/small_file.h"
+#include "platform/starting_path.h"
 #include "platform/user_dirs.h"
 
 namespace {
 
 // Real ones hold a dozen short lines.
 constexpr std::size_t kMaxUserDirsSize = 64 * 1024;
+
+// Entry 0 of the command line: the way to the program's own folder where
+// /proc is not mounted (a bare chroot or container).
+std::string g_starting_path;
 
 bool IsFolder(const std::string& path) {
   struct stat info;
@@ -215,6 +222,23 @@ void HandleUnlessIgnored(int signal_number, const struct sigaction& action) {
   }
 }
 
+bool ReadOwnExecutableLink(std::string& path, std::string& reason) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) {
+      reason = SystemErrorText(static_cast<unsigned long>(errno));
+      return false;
+    }
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      path = buffer;
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 class PosixPlatform : public Platform {
  public:
   void SetUpConsole() override {
@@ -228,21 +252,19 @@ class PosixPlatform : public Platform {
     std::fflush(stdout);
   }
 
+  // Asked once, before the working directory changes, so a relative
+  // starting path still resolves from the folder the program was started in.
   bool GetExecutablePath(NativeString& path, NativeString& reason) override {
-    std::string buffer(256, '\0');
-    for (;;) {
-      const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-      if (length < 0) {
-        reason = SystemErrorText(static_cast<unsigned long>(errno));
-        return false;
-      }
-      if (static_cast<std::size_t>(length) < buffer.size()) {
-        buffer.resize(static_cast<std::size_t>(length));
-        path = buffer;
-        return true;
-      }
-      buffer.resize(buffer.size() * 2);
+    if (ReadOwnExecutableLink(path, reason)) {
+      return true;
     }
+    // Keeps the first reason: it tells why the system could not name the program.
+    std::optional<std::string> started = ProgramPathFromStartingPath(g_starting_path);
+    if (!started) {
+      return false;
+    }
+    path = std::move(*started);
+    return true;
   }
 
   bool SetWorkingDirectory(const NativeString& folder) override {
@@ -375,6 +397,8 @@ Platform& SystemPlatform() {
   static PosixPlatform platform;
   return platform;
 }
+
+void RememberStartingPath(const NativeString& started_as) { g_starting_path = started_as; }
 
 NativeString SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }
 

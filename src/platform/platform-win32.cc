@@ -255,6 +255,9 @@ Platform& SystemPlatform() {
   return platform;
 }
 
+// GetModuleFileNameW names the running program without it.
+void RememberStartingPath(const NativeString&) {}
+
 NativeString SystemErrorText(unsigned long code) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(

@@ -73,6 +73,11 @@ class Platform {
 /// The operating system the program runs on.
 Platform& SystemPlatform();
 
+/// Keeps `started_as`, the path the program was started by (entry 0 of its
+/// command line). Where the system cannot name the running program, its
+/// GetExecutablePath finds it from this path when the path holds a folder.
+void RememberStartingPath(const NativeString& started_as);
+
 /// The system's own words for error `code` (an errno value on POSIX, a Win32
 /// error code on Windows), without a final period or line end.
 NativeString SystemErrorText(unsigned long code);

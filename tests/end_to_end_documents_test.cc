@@ -17,14 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Success(const std::string& settings_path, const std::string& id) {
-  return "[SUCCESS] \"" + settings_path + "\" >> \".\\ui." + id + ".xml\".\n";
-}
-
-std::string Closing(int count) {
-  return "\nDone! File(s) Processed: " + std::to_string(count) + "\n";
-}
-
 class PrefixTest : public EndToEndTest {
  protected:
   void SetUp() override {

@@ -144,9 +144,7 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
   fs::remove(drive_link);
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
+  EXPECT_EQ(run.output, Console(kBanner +
                                 "Current Dir: T:\n\n"
                                 "[SUCCESS] \"R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
                                 "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
@@ -165,11 +163,7 @@ TEST_F(WindowsEndToEndTest, AProgramFolderBeyondFourHundredCharactersIsUsedWhole
   const ProgramRun run =
       RunProgram({"wine", folder + "/Tarnwick.exe"}, environment_, root_ + "/caller");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
-                                "Current Dir: " +
-                                Shown(folder) +
+  EXPECT_EQ(run.output, Console(kBanner + "Current Dir: " + Shown(folder) +
                                 "\n\n"
                                 "[SUCCESS] \"" +
                                 cache_shown_ +
@@ -194,10 +188,9 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   const std::string console_screen =
       (fs::path(g_under_test.holder).parent_path() / "console_screen.exe").string();
   const std::string screen_file = root_ + "/screen";
-  bool terminal_restored = false;
-  const ProgramRun run = RunProgramOnTerminal(
+  const TerminalRun run = RunProgramOnTerminal(
       {"wine", console_screen, Shown(screen_file), Shown(program_folder_ + "/Tarnwick.exe")},
-      environment_, root_ + "/caller", "Press any key", "\r", terminal_restored);
+      environment_, root_ + "/caller", {"Press any key", "\r"});
   EXPECT_EQ(run.exit_code, 0) << run.output;
   const std::string screen = ReadBytes(screen_file);
   EXPECT_TRUE(ScreenHolds(
@@ -234,11 +227,7 @@ TEST_F(WindowsEndToEndTest, FileCallsOnPathsBeyondMaxPathUseTheExtendedLengthFor
   const ProgramRun run =
       RunProgram({"wine", folder + "/game/Tarnwick.exe", argument}, environment, root_);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
-                                "Current Dir: " +
-                                Shown(folder + "/game") +
+  EXPECT_EQ(run.output, Console(kBanner + "Current Dir: " + Shown(folder + "/game") +
                                 "\n\n"
                                 "[SUCCESS] \"" +
                                 argument +

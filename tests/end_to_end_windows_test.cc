@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/decode.h"
@@ -38,6 +40,11 @@ class WindowsEndToEndTest : public EndToEndTest {
   void SetUp() override {
     if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
     EndToEndTest::SetUp();
+  }
+
+  // A Windows helper of the tests: they are built side by side.
+  static std::string Helper(const std::string& name) {
+    return (fs::path(g_under_test.holder).parent_path() / name).string();
   }
 };
 
@@ -99,6 +106,32 @@ TEST_F(WindowsEndToEndTest, AnOutputFileAnotherProgramKeepsOpenIsLeftAsItWas) {
                     Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.42.xml"), "an earlier layout");
   EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.42.xml");
+}
+
+// Ctrl+C while the output is held open, so that the replace is still trying
+// its move: the program must end only once the replace has given up and
+// removed its new file.
+TEST_F(WindowsEndToEndTest, CtrlCMidReplaceLeavesTheEarlierLayoutAndNoNewFile) {
+  AddPair("Ctl@S", CharacterFile(44), SettingsFile("<ui>new</ui>"));
+  WriteBytes(program_folder_ + "/ui.44.xml", "an earlier layout");
+  BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.44.xml")},
+                           environment_);
+  ASSERT_EQ(holder.ReadLine(), "held");
+  BackgroundProgram run(
+      {"wine", Helper("press_ctrl_c.exe"), Shown(program_folder_ + "/Tarnwick.exe")}, environment_);
+  ASSERT_EQ(run.ReadLine(), "started");
+  for (int waited_ms = 0; ListFolder(program_folder_).find(".part") == std::string::npos;
+       waited_ms += 2) {
+    ASSERT_LT(waited_ms, 20000) << "no new file";
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const int exit_code = run.Finish();
+  EXPECT_EQ(holder.Finish(), 0);
+  // Wine ends a program on Ctrl+C with status 0; one that Ctrl+C missed
+  // would wait at its pause, and the helper say 3.
+  EXPECT_EQ(exit_code, 0);
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.44.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.44.xml");
 }
 
 TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserMovedIt) {
@@ -184,9 +217,7 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   const std::string emoji = "\xF0\x9F\x98\x80";        // 😀
   AddPair(cjk + "@S", CharacterFile(81), SettingsFile("<ui>c</ui>"));
   AddPair(emoji + "@S", CharacterFile(82), SettingsFile("<ui>e</ui>"));
-  // The helpers are built side by side.
-  const std::string console_screen =
-      (fs::path(g_under_test.holder).parent_path() / "console_screen.exe").string();
+  const std::string console_screen = Helper("console_screen.exe");
   const std::string screen_file = root_ + "/screen";
   const TerminalRun run = RunProgramOnTerminal(
       {"wine", console_screen, Shown(screen_file), Shown(program_folder_ + "/Tarnwick.exe")},

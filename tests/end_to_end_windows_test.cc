@@ -1,7 +1,7 @@
 // What only the Windows program meets, run under Wine: the console in code
-// page 936, file names it cannot show, files the game client keeps open, a
-// Documents folder moved elsewhere, a program in the root of a drive or in a
-// very long path.
+// page 936, file names it cannot show, files the game client keeps open,
+// Ctrl+C while an output is replaced, a Documents folder moved elsewhere, a
+// program in the root of a drive or in a very long path.
 
 #include <gtest/gtest.h>
 

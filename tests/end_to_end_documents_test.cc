@@ -17,14 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Success(const std::string& settings_path, const std::string& id) {
-  return "[SUCCESS] \"" + settings_path + "\" >> \".\\ui." + id + ".xml\".\n";
-}
-
-std::string Closing(int count) {
-  return "\nDone! File(s) Processed: " + std::to_string(count) + "\n";
-}
-
 class PrefixTest : public EndToEndTest {
  protected:
   void SetUp() override {
@@ -168,16 +160,21 @@ TEST_F(PrefixTest, PrefixesWithoutTheCacheArePassedOver) {
              "\"libraryfolders\" { \"0\" { \"path\" \"relative/lib\" } \"1\" { \"path\" \"" +
                  root_ + "/gone");
   fs::create_directories(home_ + "/.steam/steam/steamapps/libraryfolders.vdf");
-  // A relative WINEPREFIX is not looked in, even with a cache there.
-  AddCache(root_ + "/caller/rel/drive_c/users/li/Documents", 1);
 
   const ProgramRun run = Run({});
   EXPECT_EQ(run.exit_code, 254);
   EXPECT_EQ(run.output, Header() + "[ERROR] Cannot find any CHAR@SERVER_sc.tmp file in \"" +
                             xdg_cache_ + "\".\n" + Pause());
 
+  // A relative WINEPREFIX is not looked in, even with a cache there: from
+  // the folder the program was started in, or from the program folder,
+  // where it works.
+  AddCache(root_ + "/caller/rel/drive_c/users/li/Documents", 1);
+  AddCache(program_folder_ + "/rel/drive_c/users/li/Documents", 2);
   environment_.back() = "WINEPREFIX=rel";
-  EXPECT_EQ(Run({}).exit_code, 254);
+  const ProgramRun relative = Run({});
+  EXPECT_EQ(relative.exit_code, 254);
+  EXPECT_EQ(relative.output, run.output);
 }
 
 // user-dirs.dirs is the player's own file, but whatever it is, it must not

@@ -16,11 +16,6 @@ extern char** environ;
 
 namespace {
 
-const std::string kBanner =
-    "=================================\n"
-    " Tarnwick - UI Layout Extractor\n"
-    "=================================\n";
-
 std::string InCodePage936(const std::string& utf8) {
   iconv_t converter = iconv_open("CP936", "UTF-8");
   if (converter == reinterpret_cast<iconv_t>(-1)) {
@@ -132,8 +127,7 @@ std::string EndToEndTest::Header() const {
 std::string EndToEndTest::Pause() const {
   // Wine's command interpreter words its prompt its own way, and with its
   // input at an end it returns without a line end.
-  return g_under_test.under_wine ? "Press any key to continue... "
-                                 : "Press any key to continue . . . \n";
+  return g_under_test.under_wine ? "Press any key to continue... " : kPausePrompt + "\n";
 }
 
 std::string EndToEndTest::ProgramName() const {

@@ -147,7 +147,9 @@ TEST_F(EndToEndTest, TheLinuxAndTheWindowsBuildKeepEachOthersNewFiles) {
 }
 
 // A virus scanner or an indexer holds a new file for a moment: here another
-// program holds the output until the new file shows, then lets go.
+// program holds the output until well after the new file shows, so that the
+// first move is refused, and lets go well before the program, trying again
+// for about a second, would give up.
 TEST_F(EndToEndTest, AnOutputHeldForAMomentIsStillReplaced) {
   if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
   AddPair("Held@S", CharacterFile(43), SettingsFile("<ui>new</ui>"));
@@ -160,6 +162,7 @@ TEST_F(EndToEndTest, AnOutputHeldForAMomentIsStillReplaced) {
     while (!run_ended && ListFolder(program_folder_).find(".part") == std::string::npos) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     holder.Finish();
   });
   const ProgramRun run = Run({});

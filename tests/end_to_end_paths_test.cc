@@ -14,11 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kBanner =
-    "=================================\n"
-    " Tarnwick - UI Layout Extractor\n"
-    "=================================\n";
-
 TEST_F(EndToEndTest, ARejectedArgumentCannotForgeALineOrDriveTheTerminal) {
   const ProgramRun run = Run({"gone\n[SUCCESS] \"x\" >> \".\\ui.1.xml\".\x1B]0;owned\x07\x1B[2J"});
   EXPECT_EQ(run.exit_code, 255);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 
 #include "end_to_end_fixture.h"
@@ -12,9 +11,17 @@
 
 namespace {
 
-const std::string kPrompt = "Press any key to continue . . . ";
-// The terminal turns each line end into CR LF.
-const std::string kClosing = "\r\nDone! File(s) Processed: 1\r\n";
+// As the terminal passes text on: each line end becomes CR LF.
+std::string ThroughTerminal(const std::string& text) {
+  std::string crlf;
+  for (char c : text) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  return crlf;
+}
+
+const std::string kClosing = ThroughTerminal(Closing(1));
 
 class TerminalTest : public EndToEndTest {
  protected:
@@ -37,42 +44,35 @@ struct KeyCase {
 
 class KeyAtThePause : public TerminalTest, public ::testing::WithParamInterface<KeyCase> {};
 
-// Flow control would swallow Ctrl+S and Ctrl+Q; the rest of an arrow key's
-// sequence would be read by the shell.
+// Ctrl+C must not kill the program mid-way; flow control would swallow
+// Ctrl+S and Ctrl+Q; the rest of an arrow key's sequence would be read by the
+// shell. The key is not echoed.
 TEST_P(KeyAtThePause, EndsItAndLeavesNothingForTheShell) {
-  const TerminalRun run = RunOnTerminal({kPrompt, GetParam().key});
+  const TerminalRun run = RunOnTerminal({kPausePrompt, GetParam().key});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.terminal_restored);
   EXPECT_EQ(run.input_left, "");
-  EXPECT_TRUE(run.output.ends_with(kClosing + kPrompt + "\r\n")) << run.output;
+  EXPECT_TRUE(run.output.ends_with(kClosing + kPausePrompt + "\r\n")) << run.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, KeyAtThePause,
-                         ::testing::Values(KeyCase{"ArrowUp", "\x1b[A"}, KeyCase{"F1", "\x1bOP"},
-                                           KeyCase{"CtrlS", "\x13"}, KeyCase{"CtrlQ", "\x11"},
-                                           KeyCase{"CtrlZ", "\x1a"},
+                         ::testing::Values(KeyCase{"Letter", "q"}, KeyCase{"Enter", "\r"},
+                                           KeyCase{"CtrlC", "\x03"}, KeyCase{"ArrowUp", "\x1b[A"},
+                                           KeyCase{"F1", "\x1bOP"}, KeyCase{"CtrlS", "\x13"},
+                                           KeyCase{"CtrlQ", "\x11"}, KeyCase{"CtrlZ", "\x1a"},
                                            KeyCase{"CtrlBackslash", "\x1c"}),
                          CaseName());
-
-struct SignalCase {
-  std::string name;
-  int signal;
-};
 
 class SignalAtThePause : public TerminalTest, public ::testing::WithParamInterface<SignalCase> {};
 
 TEST_P(SignalAtThePause, SetsTheTerminalBackAndStillEndsTheProgram) {
-  const TerminalRun run = RunOnTerminal({kPrompt, "", GetParam().signal});
+  const TerminalRun run = RunOnTerminal({kPausePrompt, "", GetParam().signal});
   EXPECT_EQ(run.end_signal, GetParam().signal);
   EXPECT_TRUE(run.terminal_restored);
-  EXPECT_TRUE(run.output.ends_with(kClosing + kPrompt)) << run.output;
+  EXPECT_TRUE(run.output.ends_with(kClosing + kPausePrompt)) << run.output;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SignalAtThePause,
-                         ::testing::Values(SignalCase{"Interrupt", SIGINT},
-                                           SignalCase{"Terminate", SIGTERM},
-                                           SignalCase{"HangUp", SIGHUP},
-                                           SignalCase{"Quit", SIGQUIT}),
+INSTANTIATE_TEST_SUITE_P(Signals, SignalAtThePause, ::testing::ValuesIn(kEndingSignals),
                          CaseName());
 
 class StopAtThePause : public TerminalTest, public ::testing::WithParamInterface<SignalCase> {};
@@ -110,7 +110,7 @@ TEST_F(TerminalTest, ARunInASessionOfItsOwnLeavesTheTerminalToTheShell) {
 }
 
 TEST_F(TerminalTest, ABackgroundRunNeitherTouchesTheTerminalNorWaits) {
-  TerminalScript script{kPrompt, "q"};
+  TerminalScript script{kPausePrompt, "q"};
   script.in_background = true;
   const TerminalRun run = RunOnTerminal(script);
   EXPECT_FALSE(run.stopped) << "stopped by the terminal";

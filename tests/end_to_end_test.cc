@@ -119,9 +119,7 @@ TEST_F(EndToEndTest, AMissingFirstArgumentIsRejectedWithTheUsage) {
   AddPair("A@S", CharacterFile(1), SettingsFile("<ui/>"));
   const ProgramRun run = Run({"gone_sc.tmp", Shown(cache_ + "A@S_sc.tmp")});
   EXPECT_EQ(run.exit_code, 255);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
+  EXPECT_EQ(run.output, Console(kBanner +
                                 "[ERROR] File path is not valid: \"gone_sc.tmp\"\n"
                                 "\nUsage: \n"
                                 "1. Place Tarnwick.exe in your Quellmoor directory. \n"
@@ -212,25 +210,6 @@ TEST_F(EndToEndTest, WithoutHomeTheRunSaysSoAndGoesOn) {
                 "[WARNING] Cannot open \"A@S.tmp\", unable to extract character ID.\n"
                 "\nDone! File(s) Processed: 0\n" +
                 Pause());
-}
-
-TEST_F(EndToEndTest, OnATerminalAnyKeyEndsThePauseAndTheTerminalIsSetBack) {
-  SKIP_UNDER_WINE();
-  AddPair("A@S", CharacterFile(1), SettingsFile("<ui/>"));
-  // A letter, Enter, and Ctrl+C, which must not kill the program mid-way.
-  for (const std::string key : {"q", "\r", "\x03"}) {
-    bool terminal_restored = false;
-    const ProgramRun run = RunProgramOnTerminal(
-        {program_folder_ + "/" + ProgramName()}, environment_, root_ + "/caller",
-        "Press any key to continue . . . ", key, terminal_restored);
-    EXPECT_EQ(run.exit_code, 0) << "key " << int(key[0]);
-    EXPECT_TRUE(terminal_restored) << "key " << int(key[0]);
-    // The terminal turns each line end into CR LF; the key is not echoed.
-    EXPECT_TRUE(
-        run.output.ends_with("\r\nDone! File(s) Processed: 1\r\n"
-                             "Press any key to continue . . . \r\n"))
-        << run.output;
-  }
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 // What only the Windows program meets, run under Wine: the console in code
-// page 936, file names it cannot show, files the game client keeps open, a
-// Documents folder moved elsewhere, a program in the root of a drive or in a
-// very long path.
+// page 936, file names it cannot show, files the game client keeps open,
+// Ctrl+C while an output is replaced, a Documents folder moved elsewhere, a
+// program in the root of a drive or in a very long path.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "convert/decode.h"
@@ -38,6 +40,11 @@ class WindowsEndToEndTest : public EndToEndTest {
   void SetUp() override {
     if (!g_under_test.under_wine) GTEST_SKIP() << "Windows program only";
     EndToEndTest::SetUp();
+  }
+
+  // A Windows helper of the tests: they are built side by side.
+  static std::string Helper(const std::string& name) {
+    return (fs::path(g_under_test.holder).parent_path() / name).string();
   }
 };
 
@@ -101,6 +108,32 @@ TEST_F(WindowsEndToEndTest, AnOutputFileAnotherProgramKeepsOpenIsLeftAsItWas) {
   EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.42.xml");
 }
 
+// Ctrl+C while the output is held open, so that the replace is still trying
+// its move: the program must end only once the replace has given up and
+// removed its new file.
+TEST_F(WindowsEndToEndTest, CtrlCMidReplaceLeavesTheEarlierLayoutAndNoNewFile) {
+  AddPair("Ctl@S", CharacterFile(44), SettingsFile("<ui>new</ui>"));
+  WriteBytes(program_folder_ + "/ui.44.xml", "an earlier layout");
+  BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.44.xml")},
+                           environment_);
+  ASSERT_EQ(holder.ReadLine(), "held");
+  BackgroundProgram run(
+      {"wine", Helper("press_ctrl_c.exe"), Shown(program_folder_ + "/Tarnwick.exe")}, environment_);
+  ASSERT_EQ(run.ReadLine(), "started");
+  for (int waited_ms = 0; ListFolder(program_folder_).find(".part") == std::string::npos;
+       waited_ms += 2) {
+    ASSERT_LT(waited_ms, 20000) << "no new file";
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const int exit_code = run.Finish();
+  EXPECT_EQ(holder.Finish(), 0);
+  // Wine ends a program on Ctrl+C with status 0; one that Ctrl+C missed
+  // would wait at its pause, and the helper say 3.
+  EXPECT_EQ(exit_code, 0);
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.44.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder(program_folder_), "Tarnwick.exe ui.44.xml");
+}
+
 TEST_F(WindowsEndToEndTest, TheCacheFolderIsInTheDocumentsFolderWhereverTheUserMovedIt) {
   const std::string moved = root_ + "/\xE6\x96\x87\xE6\xA1\xA3";  // 文档
   WriteBytes(moved + "/Quellmoor/cache/M@S_sc.tmp", SettingsFile("<ui>moved</ui>"));
@@ -144,9 +177,7 @@ TEST_F(WindowsEndToEndTest, AProgramInTheRootOfADriveWritesThere) {
   fs::remove(drive_link);
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
+  EXPECT_EQ(run.output, Console(kBanner +
                                 "Current Dir: T:\n\n"
                                 "[SUCCESS] \"R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
                                 "[SUCCESS] \"T:\\sub\\R@S_sc.tmp\" >> \".\\ui.51.xml\".\n"
@@ -165,11 +196,7 @@ TEST_F(WindowsEndToEndTest, AProgramFolderBeyondFourHundredCharactersIsUsedWhole
   const ProgramRun run =
       RunProgram({"wine", folder + "/Tarnwick.exe"}, environment_, root_ + "/caller");
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
-                                "Current Dir: " +
-                                Shown(folder) +
+  EXPECT_EQ(run.output, Console(kBanner + "Current Dir: " + Shown(folder) +
                                 "\n\n"
                                 "[SUCCESS] \"" +
                                 cache_shown_ +
@@ -190,14 +217,11 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   const std::string emoji = "\xF0\x9F\x98\x80";        // 😀
   AddPair(cjk + "@S", CharacterFile(81), SettingsFile("<ui>c</ui>"));
   AddPair(emoji + "@S", CharacterFile(82), SettingsFile("<ui>e</ui>"));
-  // The helpers are built side by side.
-  const std::string console_screen =
-      (fs::path(g_under_test.holder).parent_path() / "console_screen.exe").string();
+  const std::string console_screen = Helper("console_screen.exe");
   const std::string screen_file = root_ + "/screen";
-  bool terminal_restored = false;
-  const ProgramRun run = RunProgramOnTerminal(
+  const TerminalRun run = RunProgramOnTerminal(
       {"wine", console_screen, Shown(screen_file), Shown(program_folder_ + "/Tarnwick.exe")},
-      environment_, root_ + "/caller", "Press any key", "\r", terminal_restored);
+      environment_, root_ + "/caller", {"Press any key", "\r"});
   EXPECT_EQ(run.exit_code, 0) << run.output;
   const std::string screen = ReadBytes(screen_file);
   EXPECT_TRUE(ScreenHolds(
@@ -234,11 +258,7 @@ TEST_F(WindowsEndToEndTest, FileCallsOnPathsBeyondMaxPathUseTheExtendedLengthFor
   const ProgramRun run =
       RunProgram({"wine", folder + "/game/Tarnwick.exe", argument}, environment, root_);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, Console("=================================\n"
-                                " Tarnwick - UI Layout Extractor\n"
-                                "=================================\n"
-                                "Current Dir: " +
-                                Shown(folder + "/game") +
+  EXPECT_EQ(run.output, Console(kBanner + "Current Dir: " + Shown(folder + "/game") +
                                 "\n\n"
                                 "[SUCCESS] \"" +
                                 argument +

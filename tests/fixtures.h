@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 using namespace std::string_literals;
 
@@ -39,6 +42,25 @@ inline std::string Utf16Of(const std::string& ascii) {
   return bytes;
 }
 
+/// The banner that opens every run's console output.
+inline const std::string kBanner =
+    "=================================\n"
+    " Tarnwick - UI Layout Extractor\n"
+    "=================================\n";
+
+/// The Linux program's pause, as far as a terminal shows it before a key.
+inline const std::string kPausePrompt = "Press any key to continue . . . ";
+
+/// The console line for a pair converted into `ui.<id>.xml`.
+inline std::string Success(const std::string& settings_path, const std::string& id) {
+  return "[SUCCESS] \"" + settings_path + "\" >> \".\\ui." + id + ".xml\".\n";
+}
+
+/// The line that closes a run, before the pause.
+inline std::string Closing(int count) {
+  return "\nDone! File(s) Processed: " + std::to_string(count) + "\n";
+}
+
 /// Names a parameterized case after its `name` field.
 struct CaseName {
   template <typename Info>
@@ -46,3 +68,15 @@ struct CaseName {
     return param_info.param.name;
   }
 };
+
+#ifndef _WIN32
+struct SignalCase {
+  std::string name;
+  int signal;
+};
+
+/// The signals that end the program, each of which must leave things as
+/// they were.
+inline const SignalCase kEndingSignals[] = {
+    {"Interrupt", SIGINT}, {"Terminate", SIGTERM}, {"HangUp", SIGHUP}, {"Quit", SIGQUIT}};
+#endif

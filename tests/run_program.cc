@@ -300,16 +300,3 @@ TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
   close(terminal);
   return result;
 }
-
-ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
-                                const std::vector<std::string>& environment,
-                                const std::string& working_directory, const std::string& prompt,
-                                const std::string& key, bool& terminal_restored) {
-  const TerminalRun run =
-      RunProgramOnTerminal(argv, environment, working_directory, TerminalScript{prompt, key});
-  terminal_restored = run.terminal_restored;
-  ProgramRun result;
-  result.exit_code = run.exit_code;
-  result.output = run.output;
-  return result;
-}

@@ -69,9 +69,3 @@ TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
                                  const std::vector<std::string>& environment,
                                  const std::string& working_directory,
                                  const TerminalScript& script);
-
-/// The same, typing `key` at `prompt`; `terminal_restored` as above.
-ProgramRun RunProgramOnTerminal(const std::vector<std::string>& argv,
-                                const std::vector<std::string>& environment,
-                                const std::string& working_directory, const std::string& prompt,
-                                const std::string& key, bool& terminal_restored);

@@ -29,6 +29,18 @@ TEST(ExtendedPathTest, GivesLongPathsTheExtendedFormOfTheirFullPath) {
             L"\\\\?\\UNC\\server\\share\\" + kLongName);
 }
 
+// MAX_PATH counts the terminating NUL: a full path of 259 characters is the
+// longest that every file call takes as it is.
+TEST(ExtendedPathTest, TakesTheExtendedFormFromMaxPathCharactersOn) {
+  const std::wstring folder = L"C:\\" + std::wstring(200, L'f') + L"\\";
+  const std::wstring longest_plain = folder + std::wstring(MAX_PATH - 1 - folder.size(), L'n');
+  ASSERT_EQ(longest_plain.size(), MAX_PATH - 1u);
+  EXPECT_EQ(ExtendedLengthPath(longest_plain), longest_plain);
+  const std::wstring shortest_extended = longest_plain + L"n";
+  ASSERT_EQ(shortest_extended.size(), MAX_PATH + 0u);
+  EXPECT_EQ(ExtendedLengthPath(shortest_extended), L"\\\\?\\" + shortest_extended);
+}
+
 TEST(ExtendedPathTest, ResolvesARelativePathFromTheWorkingFolder) {
   std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
   folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));

@@ -72,12 +72,7 @@ class FakePlatform : public Platform {
 
 const NativeString kSep(1, kPathSeparator);
 
-NativeString Banner() {
-  return Native(
-      "=================================\n"
-      " Tarnwick - UI Layout Extractor\n"
-      "=================================\n");
-}
+NativeString Banner() { return Native(kBanner); }
 
 class DriverTest : public InTempDirTest {
  protected:

@@ -113,11 +113,6 @@ TEST_F(InterruptedWriteTest, AFileSystemThatCannotFlushStillGetsTheLayout) {
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>new</ui>"));
 }
 
-struct SignalCase {
-  std::string name;
-  int signal;
-};
-
 class SignalAtTheRename : public InterruptedWriteTest,
                           public ::testing::WithParamInterface<SignalCase> {};
 
@@ -160,11 +155,7 @@ TEST_F(InterruptedWriteTest, ASignalTheCallerIgnoresStaysIgnored) {
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>new</ui>"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SignalAtTheRename,
-                         ::testing::Values(SignalCase{"Interrupt", SIGINT},
-                                           SignalCase{"Terminate", SIGTERM},
-                                           SignalCase{"HangUp", SIGHUP},
-                                           SignalCase{"Quit", SIGQUIT}),
+INSTANTIATE_TEST_SUITE_P(Signals, SignalAtTheRename, ::testing::ValuesIn(kEndingSignals),
                          CaseName());
 
 }  // namespace

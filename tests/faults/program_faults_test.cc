@@ -29,19 +29,12 @@ namespace {
 
 std::string g_program;
 
-const std::string kBanner =
-    "=================================\n"
-    " Tarnwick - UI Layout Extractor\n"
-    "=================================\n";
-const std::string kPause = "Press any key to continue . . . \n";
+const std::string kPause = kPausePrompt + "\n";
 
 // Root ignores file permissions; the unprivileged user "nobody" does not.
 const std::vector<std::string> kAsNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                             "--clear-groups", "--"};
 
-std::string Success(const std::string& settings_path, const std::string& id) {
-  return "[SUCCESS] \"" + settings_path + "\" >> \".\\ui." + id + ".xml\".\n";
-}
 std::string CannotCreate(const std::string& settings_path) {
   return "[ERROR] Failed to create ui.####.xml for \"" + settings_path + "\".\n";
 }
@@ -53,9 +46,6 @@ std::string CannotOpenCharacter(const std::string& character_path) {
 }
 std::string NotFound(const std::string& settings_path) {
   return "[ERROR] \"<ui>\" not found in \"" + settings_path + "\".\n";
-}
-std::string Closing(int count) {
-  return "\nDone! File(s) Processed: " + std::to_string(count) + "\n" + kPause;
 }
 
 std::size_t CountOf(const std::string& text, const std::string& piece) {
@@ -148,7 +138,7 @@ TEST_F(ProgramFaultsTest, AReadOnlyProgramFolderGetsNoFileAndTheScanGoesOn) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Header() + CannotCreate(cache_ + "A@S_sc.tmp") +
                             CannotCreate(cache_ + "B@S_sc.tmp") + NotFound(cache_ + "C@S_sc.tmp") +
-                            Closing(0));
+                            Closing(0) + kPause);
   EXPECT_EQ(ListFolder(program_folder_), "tarnwick ui.1.xml");
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), "an earlier layout");
 }
@@ -171,14 +161,14 @@ TEST_F(ProgramFaultsTest, UnreadableInputsAreReportedAndTheRestConverted) {
   EXPECT_EQ(scan.exit_code, 0);
   EXPECT_EQ(scan.output, Header() + CannotOpenSettings(cache_ + "A@S_sc.tmp") +
                              CannotOpenCharacter(cache_ + "B@S.tmp") +
-                             Success(cache_ + "C@S_sc.tmp", "3") + Closing(1));
+                             Success(cache_ + "C@S_sc.tmp", "3") + Closing(1) + kPause);
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.3.xml"), Utf16Of("<ui>c</ui>"));
 
   // An unreadable file still exists, so it passes the first argument's test.
   const ProgramRun dropped = Run({root_ + "/drop/D@S_sc.tmp", cache_ + "C@S_sc.tmp"}, kAsNobody);
   EXPECT_EQ(dropped.exit_code, 0);
   EXPECT_EQ(dropped.output, Header() + CannotOpenSettings(root_ + "/drop/D@S_sc.tmp") +
-                                Success(cache_ + "C@S_sc.tmp", "3") + Closing(1));
+                                Success(cache_ + "C@S_sc.tmp", "3") + Closing(1) + kPause);
 
   // A cache folder that cannot be listed is one without settings files.
   fs::permissions(cache_, fs::perms::others_read, fs::perm_options::remove);
@@ -211,12 +201,12 @@ TEST_F(ProgramFaultsTest, FoldersAndSpecialFilesAsInputsAreReportedWithoutHangin
                              CannotOpenSettings(cache_ + "L@S_sc.tmp") +
                              CannotOpenSettings(cache_ + "P@S_sc.tmp") +
                              CannotOpenCharacter(cache_ + "Q@S.tmp") +
-                             CannotOpenSettings(cache_ + "Z@S_sc.tmp") + Closing(1));
+                             CannotOpenSettings(cache_ + "Z@S_sc.tmp") + Closing(1) + kPause);
 
   const ProgramRun dropped = Run({cache_ + "Dir@S_sc.tmp", cache_ + "P@S_sc.tmp"});
   EXPECT_EQ(dropped.exit_code, 0);
   EXPECT_EQ(dropped.output, Header() + CannotOpenSettings(cache_ + "Dir@S_sc.tmp") +
-                                CannotOpenSettings(cache_ + "P@S_sc.tmp") + Closing(0));
+                                CannotOpenSettings(cache_ + "P@S_sc.tmp") + Closing(0) + kPause);
   EXPECT_EQ(ListFolder(program_folder_), "tarnwick ui.1.xml");
 }
 
@@ -228,7 +218,7 @@ TEST_F(ProgramFaultsTest, AFolderWhereTheOutputGoesIsLeftAsItWas) {
   const ProgramRun run = Run({});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.output, Header() + Success(cache_ + "A@S_sc.tmp", "1") +
-                            CannotCreate(cache_ + "H@S_sc.tmp") + Closing(1));
+                            CannotCreate(cache_ + "H@S_sc.tmp") + Closing(1) + kPause);
   EXPECT_EQ(ListFolder(program_folder_), "tarnwick ui.1.xml ui.8.xml");
   EXPECT_EQ(ListFolder(program_folder_ + "/ui.8.xml"), "keep.txt");
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.8.xml/keep.txt"), "kept");
@@ -241,7 +231,7 @@ class FullDiskTest : public ProgramFaultsTest {
  protected:
   void CheckNothingLostWhenTheDiskFills(const std::vector<std::string>& prefix) {
     AddPair("A@S", 1, "<ui>first</ui>");
-    ASSERT_EQ(Run({}).output, Header() + Success(cache_ + "A@S_sc.tmp", "1") + Closing(1));
+    ASSERT_EQ(Run({}).output, Header() + Success(cache_ + "A@S_sc.tmp", "1") + Closing(1) + kPause);
     const std::string first = ReadBytes(program_folder_ + "/ui.1.xml");
     ASSERT_EQ(first, Utf16Of("<ui>first</ui>"));
     AddPair("A@S", 1, LargeBlock(150000));
@@ -250,7 +240,7 @@ class FullDiskTest : public ProgramFaultsTest {
     const ProgramRun run = Run({}, prefix);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.output, Header() + CannotCreate(cache_ + "A@S_sc.tmp") +
-                              Success(cache_ + "B@S_sc.tmp", "2") + Closing(1));
+                              Success(cache_ + "B@S_sc.tmp", "2") + Closing(1) + kPause);
     EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), first);
     EXPECT_EQ(ReadBytes(program_folder_ + "/ui.2.xml"), Utf16Of("<ui>b</ui>"));
   }
@@ -388,7 +378,7 @@ TEST_F(ProgramFaultsTest, AHugeCacheFolderRunsToTheEndInFlatMemory) {
   EXPECT_EQ(CountOf(many.output, "[SUCCESS]"), pairs + 1u);
   EXPECT_EQ(CountOf(many.output, "unable to extract character ID"), pairs + 0u);
   EXPECT_EQ(CountOf(many.output, "file name incorrect"), pairs + 0u);
-  EXPECT_TRUE(many.output.ends_with(Closing(pairs + 1)));
+  EXPECT_TRUE(many.output.ends_with(Closing(pairs + 1) + kPause));
   EXPECT_TRUE(ReadBytes(program_folder_ + "/ui.1.xml").starts_with("\xFF\xFE<\0u\0i\0>\0"s));
   // Every pair needs the same memory again; a few MiB of names may add up.
   ASSERT_GT(one.peak_kib, 0) << "no peak memory in /proc";
@@ -422,12 +412,13 @@ TEST_F(ProgramFaultsTest, PathsOfMoreThan400CharactersWork) {
 
   const ProgramRun scan = Run({});
   EXPECT_EQ(scan.exit_code, 0);
-  EXPECT_EQ(scan.output, Header() + Success(cache_ + name + "_sc.tmp", "9") + Closing(1));
+  EXPECT_EQ(scan.output, Header() + Success(cache_ + name + "_sc.tmp", "9") + Closing(1) + kPause);
 
   fs::remove(program_folder_ + "/ui.9.xml");
   const ProgramRun dropped = Run({cache_ + name + "_sc.tmp"});
   EXPECT_EQ(dropped.exit_code, 0);
-  EXPECT_EQ(dropped.output, Header() + Success(cache_ + name + "_sc.tmp", "9") + Closing(1));
+  EXPECT_EQ(dropped.output,
+            Header() + Success(cache_ + name + "_sc.tmp", "9") + Closing(1) + kPause);
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml"), Utf16Of("<ui>deep</ui>"));
 }
 

@@ -76,13 +76,7 @@ class ScanFaultsTest : public InTempDirTest {
     WriteBytes(cache_ + name + "_sc.tmp", SettingsFile("<ui>" + name + "</ui>"));
   }
 
-  std::string Header() {
-    return "=================================\n"
-           " Tarnwick - UI Layout Extractor\n"
-           "=================================\n"
-           "Current Dir: " +
-           root_ + "/game\n\n";
-  }
+  std::string Header() { return kBanner + "Current Dir: " + root_ + "/game\n\n"; }
 
   std::string root_;
   std::string cache_;

@@ -40,4 +40,17 @@ TEST_F(SmallFileTest, TurnsAwayWhatIsNoSmallRegularFile) {
   }
 }
 
+// A /proc file says its size is 0 and still holds text: only the read
+// itself can keep to the limit.
+TEST_F(SmallFileTest, KeepsToTheLimitWhenTheSizeSaysNothing) {
+  const std::string status = "/proc/self/status";
+  ASSERT_EQ(fs::file_size(status), 0u);
+  std::string contents;
+  EXPECT_TRUE(ReadSmallFile(status, 1 << 20, contents));
+  EXPECT_TRUE(contents.starts_with("Name:")) << contents;
+  EXPECT_GT(contents.size(), 101u);
+  EXPECT_FALSE(ReadSmallFile(status, 101, contents));
+  EXPECT_EQ(contents, "");
+}
+
 }  // namespace

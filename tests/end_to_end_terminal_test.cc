@@ -81,7 +81,7 @@ class StopAtThePause : public TerminalTest, public ::testing::WithParamInterface
 // (dash): stopped, the job leaves the shell the terminal as it was; continued,
 // it waits for a key as before.
 TEST_P(StopAtThePause, GivesTheTerminalBackThenWaitsAgain) {
-  TerminalScript script{kPrompt, "q", GetParam().signal};
+  TerminalScript script{kPausePrompt, "q", GetParam().signal};
   script.continue_after_stop = true;
   const TerminalRun run = RunOnTerminal(script);
   EXPECT_TRUE(run.restored_while_stopped);
@@ -89,7 +89,7 @@ TEST_P(StopAtThePause, GivesTheTerminalBackThenWaitsAgain) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.terminal_restored);
   EXPECT_EQ(run.input_left, "");
-  EXPECT_TRUE(run.output.ends_with(kClosing + kPrompt + "\r\n")) << run.output;
+  EXPECT_TRUE(run.output.ends_with(kClosing + kPausePrompt + "\r\n")) << run.output;
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopAtThePause,
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopAtThePause,
 TEST_F(TerminalTest, ARunInASessionOfItsOwnLeavesTheTerminalToTheShell) {
   const TerminalRun run =
       RunProgramOnTerminal({"/usr/bin/setsid", "--wait", program_folder_ + "/" + ProgramName()},
-                           environment_, root_ + "/caller", TerminalScript{kPrompt, "q"});
+                           environment_, root_ + "/caller", TerminalScript{kPausePrompt, "q"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.terminal_restored);
   EXPECT_TRUE(run.output.ends_with(kClosing)) << run.output;

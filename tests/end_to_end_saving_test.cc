@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "end_to_end_fixture.h"
 #include "fixtures.h"
@@ -40,12 +41,10 @@ class GameSaves : public EndToEndTest, public ::testing::WithParamInterface<Savi
     }
   }
 
-  std::string VersionPath(int number) const {
-    return root_ + "/version" + std::to_string(number);
-  }
+  std::string VersionPath(int number) const { return root_ + "/version" + std::to_string(number); }
 
   std::vector<std::string> Writer(const std::string& rounds) const {
-    return {TARNWICK_GAME_WRITER, GetParam().way, rounds,       "1000",
+    return {TARNWICK_GAME_WRITER,       GetParam().way, rounds,        "1000",
             cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)};
   }
 

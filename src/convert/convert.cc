@@ -189,7 +189,8 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
     if (buffer.settings_size >= end) {
       break;
     }
-    const ReadAttempt more = ReadSettingsUpTo(file, buffer, std::min(end, 4 * buffer.settings_size));
+    const ReadAttempt more =
+        ReadSettingsUpTo(file, buffer, std::min(end, 4 * buffer.settings_size));
     if (more != ReadAttempt::kDone) {
       return more;
     }

@@ -175,9 +175,8 @@ FileStamp InputFile::CurrentStamp() const {
 std::int64_t NanosecondsSinceWrite(const FileStamp& stamp) {
   FILETIME now_time;
   GetSystemTimeAsFileTime(&now_time);
-  const std::int64_t now =
-      static_cast<std::int64_t>((std::uint64_t{now_time.dwHighDateTime} << 32) |
-                                now_time.dwLowDateTime);
+  const std::int64_t now = static_cast<std::int64_t>(
+      (std::uint64_t{now_time.dwHighDateTime} << 32) | now_time.dwLowDateTime);
   // In 100-nanosecond units; a write time no file system gives (negative, or
   // millennia away) is held in range, so that nothing overflows.
   const std::int64_t written = std::clamp<std::int64_t>(stamp.modified, 0, INT64_MAX / 2);

@@ -21,7 +21,10 @@ int g_writes_while_asleep = 0;
 
 // Each version one byte longer: the file system's clock may not tick
 // between two writes.
-void RewriteFile() { WriteBytes("file", "version " + std::string(static_cast<std::size_t>(++g_writes_while_asleep), '+')); }
+void RewriteFile() {
+  WriteBytes("file",
+             "version " + std::string(static_cast<std::size_t>(++g_writes_while_asleep), '+'));
+}
 
 class ReadWhenQuietTest : public InTempDirTest {
  protected:

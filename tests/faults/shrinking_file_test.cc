@@ -81,9 +81,8 @@ void WriteNextVersion(std::size_t from, std::size_t to, int flags) {
   const std::string& version = NextVersion();
   ASSERT_EQ(pwrite(fd, version.data() + from, to - from, static_cast<off_t>(from)),
             static_cast<ssize_t>(to - from));
-  const timespec written[2] = {{0, UTIME_OMIT},
-                               g_writer.kept_write_time.value_or(
-                                   timespec{1000000 + g_writer.rewrites, 0})};
+  const timespec written[2] = {
+      {0, UTIME_OMIT}, g_writer.kept_write_time.value_or(timespec{1000000 + g_writer.rewrites, 0})};
   ASSERT_EQ(futimens(fd, written), 0);
   close(fd);
 }
@@ -227,13 +226,14 @@ TEST_P(ReadFails, GivesItsResultAndWritesNothing) {
   EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadFails,
-    ::testing::Values(
-        ReadErrorCase{"SettingsPastTheFirstRead", "A@S_sc.tmp", 204800, kCannotOpenSettingsFile},
-        ReadErrorCase{"SettingsFromTheStart", "A@S_sc.tmp", 0, kCannotOpenSettingsFile},
-        ReadErrorCase{"CharacterFile", "A@S.tmp", 0, kCannotOpenCharacterFile}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,
+                         ::testing::Values(ReadErrorCase{"SettingsPastTheFirstRead", "A@S_sc.tmp",
+                                                         204800, kCannotOpenSettingsFile},
+                                           ReadErrorCase{"SettingsFromTheStart", "A@S_sc.tmp", 0,
+                                                         kCannotOpenSettingsFile},
+                                           ReadErrorCase{"CharacterFile", "A@S.tmp", 0,
+                                                         kCannotOpenCharacterFile}),
+                         CaseName());
 
 // The settings file as the game writes it, version `number` of `size` bytes
 // (every version as long as the next), and the block the tool cuts out of it.
@@ -294,16 +294,16 @@ constexpr int kReadsBeforeGivingUp = static_cast<int>(kMaxSettleWaitNs / kSettle
 // a longer version, whose block ends past the old end of the file.
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsFileRewritten,
-    ::testing::Values(
-        RewriteCase{"OnceDuringTheFirstRead", 4000, 1000, 1, kConverted, 1},
-        RewriteCase{"TwiceDuringTheFirstReads", 4000, 1000, 2, kConverted, 2},
-        RewriteCase{"OnceCutInsideTheTag", 4000, 8, 1, kConverted, 1},
-        RewriteCase{"OncePastTheFirst204800Bytes", 300000, 250000, 1, kConverted, 1},
-        RewriteCase{"DuringThreeReadsInARow", 4000, 1000, 3, kConverted, 3},
-        RewriteCase{"OnceKeepingSizeAndWriteTime", 4000, 1000, 1, kConverted, 1, 0, true},
-        RewriteCase{"OnceToALongerVersion", 4000, 1000, 1, kConverted, 1, 6000},
-        RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile,
-                    kReadsBeforeGivingUp}),
+    ::testing::Values(RewriteCase{"OnceDuringTheFirstRead", 4000, 1000, 1, kConverted, 1},
+                      RewriteCase{"TwiceDuringTheFirstReads", 4000, 1000, 2, kConverted, 2},
+                      RewriteCase{"OnceCutInsideTheTag", 4000, 8, 1, kConverted, 1},
+                      RewriteCase{"OncePastTheFirst204800Bytes", 300000, 250000, 1, kConverted, 1},
+                      RewriteCase{"DuringThreeReadsInARow", 4000, 1000, 3, kConverted, 3},
+                      RewriteCase{"OnceKeepingSizeAndWriteTime", 4000, 1000, 1, kConverted, 1, 0,
+                                  true},
+                      RewriteCase{"OnceToALongerVersion", 4000, 1000, 1, kConverted, 1, 6000},
+                      RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile,
+                                  kReadsBeforeGivingUp}),
     CaseName());
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -47,7 +51,23 @@ class ReadWhenQuietTest : public InTempDirTest {
 
   // Dates the file's last write `age` back (forward when negative).
   static void WrittenAgo(std::chrono::nanoseconds age) {
+#ifdef _WIN32
+    // The C++ library of MinGW sets file times in whole seconds only.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time;
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= static_cast<ULONGLONG>(age.count() / 100);
+    const FILETIME written{time.LowPart, time.HighPart};
+    const HANDLE file = CreateFileW(L"file", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+    CloseHandle(file);
+#else
     fs::last_write_time("file", fs::file_time_type::clock::now() - age);
+#endif
   }
 
   // Reads the file as the conversion does, `reads` counting the calls.

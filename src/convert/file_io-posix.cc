@@ -148,10 +148,10 @@ FileStamp InputFile::CurrentStamp() const {
   return StampOf(info);
 }
 
-std::int64_t NanosecondsSinceWrite(const FileStamp& stamp) {
+std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  return Nanoseconds(now) - stamp.modified;
+  return Nanoseconds(now) - stamp_time;
 }
 
 std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {

@@ -172,16 +172,16 @@ FileStamp InputFile::CurrentStamp() const {
   return stamp;
 }
 
-std::int64_t NanosecondsSinceWrite(const FileStamp& stamp) {
+std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   FILETIME now_time;
   GetSystemTimeAsFileTime(&now_time);
   const std::int64_t now = static_cast<std::int64_t>(
       (std::uint64_t{now_time.dwHighDateTime} << 32) | now_time.dwLowDateTime);
-  // In 100-nanosecond units; a write time no file system gives (negative, or
+  // In 100-nanosecond units; a time no file system gives (negative, or
   // millennia away) is held in range, so that nothing overflows.
-  const std::int64_t written = std::clamp<std::int64_t>(stamp.modified, 0, INT64_MAX / 2);
+  const std::int64_t then = std::clamp<std::int64_t>(stamp_time, 0, INT64_MAX / 2);
   constexpr std::int64_t kLimit = INT64_MAX / 100;
-  return std::clamp<std::int64_t>(now - written, -kLimit, kLimit) * 100;
+  return std::clamp<std::int64_t>(now - then, -kLimit, kLimit) * 100;
 }
 
 std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {

@@ -16,9 +16,9 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-/// How long ago, by the system's clock, the file of `stamp` was last
-/// written, in nanoseconds; negative for a write time in the future.
-std::int64_t NanosecondsSinceWrite(const FileStamp& stamp);
+/// How long ago, by the system's clock, a time of a FileStamp (`modified`
+/// or `changed`) was, in nanoseconds; negative for a time in the future.
+std::int64_t NanosecondsSince(std::int64_t stamp_time);
 
 /// A regular file opened for reading raw bytes. Other programs (the game
 /// client) may keep it open for reading, writing or deleting meanwhile.

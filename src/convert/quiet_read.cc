@@ -30,12 +30,19 @@ void SleepNs(std::int64_t duration) {
 }
 
 // When, by the steady clock, the file last changed, given that the change
-// came after `not_before` and no later than `now`. Its write time tells when
-// within that span; a write time in the future (a file copied from a machine
-// whose clock runs ahead) tells nothing, so the file counts as changed now.
-std::int64_t ChangedAt(const FileStamp& stamp, std::int64_t not_before, std::int64_t now) {
-  const std::int64_t age = NanosecondsSinceWrite(stamp);
+// came after `not_before` and no later than `now`. Its file time `then`
+// tells when within that span; a time in the future (a file copied from a
+// machine whose clock runs ahead) tells nothing, so the file counts as
+// changed now.
+std::int64_t ChangedAt(std::int64_t then, std::int64_t not_before, std::int64_t now) {
+  const std::int64_t age = NanosecondsSince(then);
   return age <= 0 ? now : now - std::min(age, now - not_before);
+}
+
+// A change seen between two looks: the change time dates it, which, unlike
+// the write time, no program can set back.
+std::int64_t SeenChangeAt(const FileStamp& stamp, std::int64_t not_before, std::int64_t now) {
+  return ChangedAt(std::max(stamp.modified, stamp.changed), not_before, now);
 }
 
 // Waits until the file's stamp has held still for the settle interval.
@@ -58,7 +65,7 @@ bool WaitUntilQuiet(const InputFile& file, const SettleClock& clock, std::int64_
     }
     if (seen != stamp) {
       stamp = seen;
-      quiet_since = ChangedAt(seen, now, clock.now_ns());
+      quiet_since = SeenChangeAt(seen, now, clock.now_ns());
     }
   }
 }
@@ -76,8 +83,9 @@ bool ReadWhenQuiet(InputFile& file, const std::function<ReadAttempt(std::int64_t
   const std::int64_t deadline = start + kMaxSettleWaitNs;
   FileStamp stamp = file.OpenedStamp();
   // Nothing is known of the time before the first look: an old file, whose
-  // last write lies a settle interval back or more, is read at once.
-  std::int64_t quiet_since = ChangedAt(stamp, start - kSettleIntervalNs, start);
+  // last write lies a settle interval back or more, is read at once, even
+  // when it was copied or its times were set a moment ago.
+  std::int64_t quiet_since = ChangedAt(stamp.modified, start - kSettleIntervalNs, start);
   for (;;) {
     if (!WaitUntilQuiet(file, clock, deadline, stamp, quiet_since)) {
       return false;
@@ -101,6 +109,6 @@ bool ReadWhenQuiet(InputFile& file, const std::function<ReadAttempt(std::int64_t
       return false;
     }
     stamp = after;
-    quiet_since = ChangedAt(after, read_from, now);
+    quiet_since = SeenChangeAt(after, read_from, now);
   }
 }

@@ -22,6 +22,7 @@ namespace {
 // writing the file meanwhile.
 std::int64_t g_slept_ns = 0;
 int g_writes_while_asleep = 0;
+bool g_rewrite_dated_back = false;
 
 // Each version one byte longer: the file system's clock may not tick
 // between two writes.
@@ -36,11 +37,17 @@ class ReadWhenQuietTest : public InTempDirTest {
     InTempDirTest::SetUp();
     g_slept_ns = 0;
     g_writes_while_asleep = -1;
+    g_rewrite_dated_back = false;
     CurrentSettleClock() = {[] { return g_pretend_now_ns; },
                             [](std::int64_t duration) {
                               g_pretend_now_ns += duration;
                               g_slept_ns += duration;
                               if (g_writes_while_asleep >= 0) RewriteFile();
+                              if (g_rewrite_dated_back) {
+                                g_rewrite_dated_back = false;
+                                WriteBytes("file", "another version");
+                                WrittenAgo(std::chrono::hours(1));
+                              }
                             }};
     WriteBytes("file", "version 0");
   }
@@ -110,6 +117,16 @@ TEST_F(ReadWhenQuietTest, AWriteTimeInTheFutureWaitsOneInterval) {
   EXPECT_TRUE(Read(reads));
   EXPECT_EQ(reads, 1);
   EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
+}
+
+// As a program that copies a file with its times leaves it: the change
+// time still says that the change has just happened.
+TEST_F(ReadWhenQuietTest, ARewriteDatedBackStillWaitsAWholeInterval) {
+  g_rewrite_dated_back = true;
+  int reads = 0;
+  EXPECT_TRUE(Read(reads));
+  EXPECT_EQ(reads, 1);
+  EXPECT_GE(g_slept_ns, kSettleIntervalNs + kSettleIntervalNs - 100'000'000);
 }
 
 TEST_F(ReadWhenQuietTest, AFileThatNeverHoldsStillIsNotRead) {

@@ -11,10 +11,14 @@ numbers, some CJK text) of about K KiB; every tenth is a large layout of
 300 to 600 KiB, which runs far past the first 204800 bytes. The large
 sizes come in a fixed order, the largest first, so that a scan of 10 pairs
 holds the largest layout of any scan. Character files come in both layouts.
+Every file is dated a day back: a real cache holds files the game wrote
+long before, which the tool reads without waiting for them to hold still.
 """
 import argparse
 import hashlib
+import os
 import random
+import time
 from pathlib import Path
 
 READ_BUFFER_SIZE = 204800
@@ -88,6 +92,7 @@ def main():
     cache = args.folder / "home" / "Documents" / "Quellmoor" / "cache"
     cache.mkdir(parents=True, exist_ok=True)
     lines = []
+    a_day_ago = time.time() - 86400
     for pair in range(args.pairs):
         name = f"Char{pair:05d}@Server{pair % 7}"
         character_id = FIRST_ID + pair
@@ -98,6 +103,8 @@ def main():
         settings = settings_file(rng, block)
         (cache / f"{name}_sc.tmp").write_bytes(settings)
         (cache / f"{name}.tmp").write_bytes(character_file(character_id, pair % 2 == 1))
+        for path in (cache / f"{name}_sc.tmp", cache / f"{name}.tmp"):
+            os.utime(path, (a_day_ago, a_day_ago))
         output = expected_output(settings)
         lines.append(f"{name}_sc.tmp\tui.{character_id}.xml\t{len(output)}\t"
                      f"{hashlib.sha256(output).hexdigest()}\n")

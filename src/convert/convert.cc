@@ -9,6 +9,7 @@
 #include "convert/file_io.h"
 #include "convert/find_byte.h"
 #include "convert/find_pattern.h"
+#include "convert/quiet_read.h"
 
 namespace {
 
@@ -25,28 +26,46 @@ std::int64_t FromBigEndian(const unsigned char* bytes) {
   return static_cast<std::int64_t>(value);
 }
 
+// The layout byte and the ID of either layout, from a file of `size` bytes.
+ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, ConversionResult& result,
+                                std::int64_t& character_id) {
+  if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize)) {
+    result = kCharacterFileTooShort;
+    return ReadAttempt::kDone;
+  }
+  // One read covers the layout byte and the ID of either layout.
+  unsigned char head[kLongLayoutIdOffset + kCharacterIdSize] = {};
+  const std::int64_t wanted = std::min<std::int64_t>(sizeof head, size);
+  const std::int64_t got = file.ReadAt(0, head, static_cast<std::size_t>(wanted));
+  if (got < 0) {
+    return ReadAttempt::kFailed;
+  }
+  if (got < wanted) {
+    return ReadAttempt::kEndedEarly;
+  }
+  const std::int64_t offset =
+      head[0] == kLongLayoutMarker ? kLongLayoutIdOffset : kShortLayoutIdOffset;
+  if (size < offset + static_cast<std::int64_t>(kCharacterIdSize)) {
+    result = kCharacterFileTooShort;
+    return ReadAttempt::kDone;
+  }
+  character_id = FromBigEndian(head + offset);
+  result = character_id > kMaxCharacterId ? kCharacterIdOutOfRange : kConverted;
+  return ReadAttempt::kDone;
+}
+
+// The game rewrites the character file too: an ID read while it does so
+// would name the layout after a wrong character.
 ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_t& character_id) {
   InputFile file;
   if (!file.Open(character_path)) {
     return kCannotOpenCharacterFile;
   }
-  const std::int64_t size = file.Size();
-  if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize)) {
-    return kCharacterFileTooShort;
-  }
-  // One read covers the layout byte and the ID of either layout.
-  unsigned char head[kLongLayoutIdOffset + kCharacterIdSize] = {};
-  const std::size_t got =
-      file.ReadAt(0, head, std::min(sizeof head, static_cast<std::size_t>(size)));
-  const std::int64_t offset =
-      head[0] == kLongLayoutMarker ? kLongLayoutIdOffset : kShortLayoutIdOffset;
-  const auto end = static_cast<std::size_t>(offset) + kCharacterIdSize;
-  // The game may be rewriting the file: what was not read is never used.
-  if (size < static_cast<std::int64_t>(end) || got < end) {
-    return kCharacterFileTooShort;
-  }
-  character_id = FromBigEndian(head + offset);
-  return character_id > kMaxCharacterId ? kCharacterIdOutOfRange : kConverted;
+  ConversionResult result = kCannotOpenCharacterFile;
+  const bool read = ReadWhenQuiet(file, [&](std::int64_t size) {
+    return ReadCharacterIdOnce(file, size, result, character_id);
+  });
+  return read ? result : kCannotOpenCharacterFile;
 }
 
 // The memory of one pair. A block that ends within the first read needs the
@@ -110,15 +129,17 @@ unsigned char* OutputRoom(PairBuffer& buffer, std::size_t block_size) {
   return buffer.output.get();
 }
 
-// Reads on from the bytes held until `end` bytes of the file are held. False
-// when the file ended first.
-bool ReadSettingsUpTo(InputFile& file, PairBuffer& buffer, std::size_t end) {
+// Reads on from the bytes held until `end` bytes of the file are held.
+ReadAttempt ReadSettingsUpTo(InputFile& file, PairBuffer& buffer, std::size_t end) {
   ReserveSettings(buffer, end);
   const std::size_t wanted = end - buffer.settings_size;
-  const std::size_t got = file.ReadAt(static_cast<std::int64_t>(buffer.settings_size),
-                                      buffer.settings.get() + buffer.settings_size, wanted);
-  buffer.settings_size += got;
-  return got == wanted;
+  const std::int64_t got = file.ReadAt(static_cast<std::int64_t>(buffer.settings_size),
+                                       buffer.settings.get() + buffer.settings_size, wanted);
+  if (got < 0) {
+    return ReadAttempt::kFailed;
+  }
+  buffer.settings_size += static_cast<std::size_t>(got);
+  return static_cast<std::size_t>(got) == wanted ? ReadAttempt::kDone : ReadAttempt::kEndedEarly;
 }
 
 const std::vector<std::int32_t>& UiTagPattern() {
@@ -131,21 +152,26 @@ struct UiBlock {
   std::size_t size = 0;
 };
 
-// One read of the settings file, which is `file_size` bytes long as far as
-// the caller knows. Each further read asks for up to four times the bytes
-// held, so a block costs reads in proportion to the log of its size, and a
-// block that ends within the first read costs that one read.
-ConversionResult ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer& buffer,
-                                 UiBlock& block) {
+// One read of the settings file, which is `file_size` bytes long by its
+// stamp. Each further read asks for up to four times the bytes held, so a
+// block costs reads in proportion to the log of its size, and a block that
+// ends within the first read costs that one read. Every byte up to where the
+// block ends must arrive: a file that ends sooner is not the file stamped.
+ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer& buffer,
+                            UiBlock& block, ConversionResult& result) {
   buffer.settings_size = 0;
   ReserveSettings(buffer, kReadBufferSize);
   // Asking for no more than the file holds lets one read call do.
-  bool more = ReadSettingsUpTo(
+  const ReadAttempt first = ReadSettingsUpTo(
       file, buffer, static_cast<std::size_t>(std::min<std::uint64_t>(file_size, kReadBufferSize)));
+  if (first != ReadAttempt::kDone) {
+    return first;
+  }
   const std::int32_t start =
       FindPattern(buffer.settings.get(), buffer.settings_size, UiTagPattern(), 0);
   if (start < 0) {
-    return kUiBlockNotFound;
+    result = kUiBlockNotFound;
+    return ReadAttempt::kDone;
   }
   block.start = static_cast<std::size_t>(start);
   // One byte past the largest block tells whether the block goes on.
@@ -156,43 +182,40 @@ ConversionResult ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairB
     const unsigned char* held = buffer.settings.get();
     if (const unsigned char* nul = FindByte(held + searched, buffer.settings_size - searched, 0)) {
       block.size = static_cast<std::size_t>(nul - held) - block.start;
-      return kConverted;
+      result = kConverted;
+      return ReadAttempt::kDone;
     }
     searched = buffer.settings_size;
-    if (!more || buffer.settings_size >= end) {
+    if (buffer.settings_size >= end) {
       break;
     }
-    more = ReadSettingsUpTo(file, buffer, std::min(end, 4 * buffer.settings_size));
+    const ReadAttempt more =
+        ReadSettingsUpTo(file, buffer, std::min(end, 4 * buffer.settings_size));
+    if (more != ReadAttempt::kDone) {
+      return more;
+    }
   }
   block.size = buffer.settings_size - block.start;
-  return block.size > kMaxUiBlockSize ? kUiBlockTooLarge : kConverted;
+  result = block.size > kMaxUiBlockSize ? kUiBlockTooLarge : kConverted;
+  return ReadAttempt::kDone;
 }
 
-// The game may rewrite the settings file while it is read: a read counts
-// only when the file's size and last write time are the same after it as
-// before.
-constexpr int kSettingsReadAttempts = 3;
-
+// The game may be saving the settings file: it is read only once it has
+// held still, and a read counts only when the file did not change across it
+// (see ReadWhenQuiet). A file that never holds still long enough, or that
+// cannot be read, gives kCannotOpenSettingsFile and writes nothing.
 ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buffer,
                              UiBlock& block) {
   InputFile file;
   if (!file.Open(settings_path)) {
     return kCannotOpenSettingsFile;
   }
-  FileStamp before = file.OpenedStamp();
-  for (int attempt = 0; attempt < kSettingsReadAttempts; ++attempt) {
-    const ConversionResult result =
-        ReadUiBlockOnce(file, static_cast<std::uint64_t>(before.size), buffer, block);
-    const FileStamp after = file.CurrentStamp();
-    if (after == before) {
-      return result;
-    }
-    before = after;
-    if (before.size < 0) {
-      break;
-    }
-  }
-  return kCannotOpenSettingsFile;
+  ConversionResult result = kCannotOpenSettingsFile;
+  // A rewrite may change the size: each read goes by the stamp taken for it.
+  const bool read = ReadWhenQuiet(file, [&](std::int64_t size) {
+    return ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
+  });
+  return read ? result : kCannotOpenSettingsFile;
 }
 
 // The output file: the byte-order mark, then the block's UTF-16LE code units.

@@ -34,8 +34,10 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
 /// kConverted and kCannotCreateOutputFile and left alone otherwise. The block
 /// starts at the first "<ui>" that lies wholly within the first
 /// kReadBufferSize bytes and runs to the first NUL byte after it or the end of
-/// the file. A settings file that keeps changing while it is read gives
-/// kCannotOpenSettingsFile. Prints nothing.
+/// the file. Each input file is read once it has held still (ReadWhenQuiet):
+/// a settings file that does not, or that cannot be read whole, gives
+/// kCannotOpenSettingsFile, a character file kCannotOpenCharacterFile.
+/// Prints nothing.
 ConversionResult ConvertFilePair(const NativeString& character_path,
                                  const NativeString& settings_path,
                                  const NativeString& output_folder, NativeString& output_name);

@@ -1,7 +1,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -74,9 +76,19 @@ bool IsReadOnlyFile(const std::string& path) {
   return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
 }
 
+constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
+
+// Saturated, so that a file dated centuries away cannot overflow the count,
+// nor the difference of two counts.
+std::int64_t Nanoseconds(const timespec& time) {
+  constexpr std::int64_t kLimit = INT64_MAX / kNanosecondsPerSecond / 2 - 1;
+  const std::int64_t seconds = std::clamp<std::int64_t>(time.tv_sec, -kLimit, kLimit);
+  return seconds * kNanosecondsPerSecond + time.tv_nsec;
+}
+
 FileStamp StampOf(const struct stat& info) {
-  return {static_cast<std::int64_t>(info.st_size),
-          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return {static_cast<std::int64_t>(info.st_size), Nanoseconds(info.st_mtim),
+          Nanoseconds(info.st_ctim)};
 }
 
 }  // namespace
@@ -108,17 +120,26 @@ FileStamp InputFile::CurrentStamp() const {
   return StampOf(info);
 }
 
-std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
+std::int64_t NanosecondsSince(std::int64_t stamp_time) {
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return Nanoseconds(now) - stamp_time;
+}
+
+std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
     const ssize_t got = pread(Fd(handle_), bytes + total, size - total,
                               static_cast<off_t>(offset) + static_cast<off_t>(total));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) break;
     total += static_cast<std::size_t>(got);
   }
-  return total;
+  return static_cast<std::int64_t>(total);
 }
 
 void InputFile::Close() {

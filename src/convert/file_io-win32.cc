@@ -91,7 +91,7 @@ bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
       !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
     return false;
   }
-  stamp = {standard.EndOfFile.QuadPart, basic.LastWriteTime.QuadPart};
+  stamp = {standard.EndOfFile.QuadPart, basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
   directory = standard.Directory != 0;
   return true;
 }
@@ -131,25 +131,40 @@ FileStamp InputFile::CurrentStamp() const {
   return stamp;
 }
 
-std::size_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
+std::int64_t NanosecondsSince(std::int64_t stamp_time) {
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  const std::int64_t now = static_cast<std::int64_t>(
+      (std::uint64_t{now_time.dwHighDateTime} << 32) | now_time.dwLowDateTime);
+  // In 100-nanosecond units; a time no file system gives (negative, or
+  // millennia away) is held in range, so that nothing overflows.
+  const std::int64_t then = std::clamp<std::int64_t>(stamp_time, 0, INT64_MAX / 2);
+  constexpr std::int64_t kLimit = INT64_MAX / 100;
+  return std::clamp<std::int64_t>(now - then, -kLimit, kLimit) * 100;
+}
+
+std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
   // A seek and plain reads, not reads at an OVERLAPPED offset: for those Wine
   // asks its server about a completion port after every read.
   LARGE_INTEGER position;
   position.QuadPart = offset;
   if (!SetFilePointerEx(Win32Handle(handle_), position, nullptr, FILE_BEGIN)) {
-    return 0;
+    return -1;
   }
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
     DWORD got = 0;
-    if (!ReadFile(Win32Handle(handle_), bytes + total, chunk, &got, nullptr) || got == 0) {
+    if (!ReadFile(Win32Handle(handle_), bytes + total, chunk, &got, nullptr)) {
+      return -1;
+    }
+    if (got == 0) {
       break;
     }
     total += got;
   }
-  return total;
+  return static_cast<std::int64_t>(total);
 }
 
 void InputFile::Close() {

@@ -5,13 +5,20 @@
 
 #include "base/native_text.h"
 
-/// What tells one version of a file from the next: its size and the time of
-/// its last write, in the platform's own units.
+/// What tells one version of a file from the next: its size, the time of
+/// its last write and the time of its last change, in the platform's own
+/// units. The change time moves with every write too, and no program can
+/// set it, so it also tells a rewrite that keeps size and write time.
 struct FileStamp {
   std::int64_t size = -1;
   std::int64_t modified = 0;
+  std::int64_t changed = 0;
   bool operator==(const FileStamp&) const = default;
 };
+
+/// How long ago, by the system's clock, a time of a FileStamp (`modified`
+/// or `changed`) was, in nanoseconds; negative for a time in the future.
+std::int64_t NanosecondsSince(std::int64_t stamp_time);
 
 /// A regular file opened for reading raw bytes. Other programs (the game
 /// client) may keep it open for reading, writing or deleting meanwhile.
@@ -36,8 +43,9 @@ class InputFile {
   FileStamp CurrentStamp() const;
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
-  /// arrived; fewer only at the end of the file or on a read error.
-  std::size_t ReadAt(std::int64_t offset, void* buffer, std::size_t size);
+  /// arrived, fewer only where the file ends; -1 when a read fails, since
+  /// the bytes are then not the file's.
+  std::int64_t ReadAt(std::int64_t offset, void* buffer, std::size_t size);
 
  private:
   void Close();

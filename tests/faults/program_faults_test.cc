@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "pretend_clock.h"
 #include "run_program.h"
 #include "temp_dir.h"
 
@@ -464,5 +465,8 @@ int main(int argc, char** argv) {
   }
   // Files the tests write must be readable by the unprivileged runs.
   umask(022);
+  // The conversions in this binary wait for their files by a clock of its
+  // own; the program runs wait for real.
+  UsePretendClock();
   return RUN_ALL_TESTS();
 }

@@ -1,8 +1,9 @@
-// Input files that the game shrinks or rewrites while they are being read.
-// The test binary supplies its own pread, which every read of the
-// conversion goes through: once armed, it truncates the chosen file just
-// before the first read of it, that is after the program has taken the
-// file's size, or plays the game rewriting the file in place during reads.
+// Input files that the game shrinks or rewrites while they are being read,
+// and disks that fail mid-read. The test binary supplies its own pread,
+// which every read of the conversion goes through: once armed, it truncates
+// the chosen file just before the first read of it, that is after the
+// program has taken the file's size, plays the game rewriting the file in
+// place during reads, or fails reads past an offset as a failing disk does.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -10,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/quiet_read.h"
 #include "fixtures.h"
 #include "temp_dir.h"
 
@@ -33,7 +37,9 @@ ShrinkOnRead g_shrink;
 // caught by a read: it truncates the file and writes the first `torn_at`
 // bytes of the next version just before a read, and the rest once the read
 // has met the end of that fragment. Every version gets a write time of its
-// own, as it would on a clock that ticks between two rewrites.
+// own, as it would on a clock that ticks between two rewrites, or, with
+// `kept_write_time` set, the write time the file had before, as a program
+// that sets it back would leave it.
 struct GameWriter {
   std::string path;
   std::vector<std::string> versions;
@@ -41,9 +47,20 @@ struct GameWriter {
   int rewrites_left = 0;
   int rewrites = 0;
   bool torn = false;
+  std::optional<timespec> kept_write_time;
 };
 
 GameWriter g_writer;
+
+// A disk that fails every read of the file at `path` that reaches past
+// byte `from`.
+struct FailingDisk {
+  std::string path;
+  off_t from = 0;
+  int failed_reads = 0;
+};
+
+FailingDisk g_disk;
 
 bool IsFile(int fd, const std::string& path) {
   struct stat open_file;
@@ -64,7 +81,8 @@ void WriteNextVersion(std::size_t from, std::size_t to, int flags) {
   const std::string& version = NextVersion();
   ASSERT_EQ(pwrite(fd, version.data() + from, to - from, static_cast<off_t>(from)),
             static_cast<ssize_t>(to - from));
-  const timespec written[2] = {{0, UTIME_OMIT}, {1000000 + g_writer.rewrites, 0}};
+  const timespec written[2] = {
+      {0, UTIME_OMIT}, g_writer.kept_write_time.value_or(timespec{1000000 + g_writer.rewrites, 0})};
   ASSERT_EQ(futimens(fd, written), 0);
   close(fd);
 }
@@ -74,12 +92,23 @@ void WriteNextVersion(std::size_t from, std::size_t to, int flags) {
 extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   using Pread = ssize_t (*)(int, void*, size_t, off_t);
   static const auto real_pread = reinterpret_cast<Pread>(dlsym(RTLD_NEXT, "pread"));
+  if (!g_disk.path.empty() && offset + static_cast<off_t>(count) > g_disk.from &&
+      IsFile(fd, g_disk.path)) {
+    ++g_disk.failed_reads;
+    errno = EIO;
+    return -1;
+  }
   if (IsArmedFile(fd)) {
     g_shrink.armed = false;
     g_shrink.fired = truncate(g_shrink.path.c_str(), g_shrink.new_size) == 0;
   }
   const bool rewriting = (g_writer.torn || g_writer.rewrites_left > 0) && IsFile(fd, g_writer.path);
   if (rewriting && !g_writer.torn) {
+    if (g_writer.kept_write_time) {
+      // The change time moves by the file system's clock, whose tick may be
+      // as coarse as a few milliseconds.
+      usleep(20000);
+    }
     WriteNextVersion(0, g_writer.torn_at, O_TRUNC);
     g_writer.torn = true;
     --g_writer.rewrites_left;
@@ -103,6 +132,7 @@ class ShrinkingFileTest : public InTempDirTest {
   void TearDown() override {
     g_shrink = {};
     g_writer = {};
+    g_disk = {};
     InTempDirTest::TearDown();
   }
 };
@@ -161,7 +191,8 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutBeforeItsBlockGivesNotFound) {
   EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
 }
 
-TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockGivesTheBytesThatWereRead) {
+// The cut is a change of the file: it is read again, whole as it now stands.
+TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockIsReadAgainAsItNowStands) {
   WriteBytes("A@S.tmp", CharacterFile(7));
   WriteBytes("A@S_sc.tmp", "xx<ui>abcdefgh</ui>");
   ShrinkBeforeFirstRead("A@S_sc.tmp", 9);
@@ -170,6 +201,39 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockGivesTheBytesThatWereRea
   EXPECT_TRUE(g_shrink.fired);
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>abc"));
 }
+
+struct ReadErrorCase {
+  std::string name;
+  std::string path;
+  off_t failing_from;
+  ConversionResult result;
+};
+
+class ReadFails : public ShrinkingFileTest, public ::testing::WithParamInterface<ReadErrorCase> {};
+
+// A read error is never taken for the end of the file.
+TEST_P(ReadFails, GivesItsResultAndWritesNothing) {
+  const ReadErrorCase& c = GetParam();
+  WriteBytes("A@S.tmp", CharacterFile(7));
+  WriteBytes("A@S_sc.tmp", "head\0<ui>"s + std::string(300000, 'x') + "</ui>\0"s);
+  WriteBytes("ui.7.xml", "an earlier layout");
+  g_disk = {c.path, c.failing_from, 0};
+  NativeString output_name;
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), c.result);
+  EXPECT_GT(g_disk.failed_reads, 0);
+  EXPECT_EQ(output_name, "");
+  EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,
+                         ::testing::Values(ReadErrorCase{"SettingsPastTheFirstRead", "A@S_sc.tmp",
+                                                         204800, kCannotOpenSettingsFile},
+                                           ReadErrorCase{"SettingsFromTheStart", "A@S_sc.tmp", 0,
+                                                         kCannotOpenSettingsFile},
+                                           ReadErrorCase{"CharacterFile", "A@S.tmp", 0,
+                                                         kCannotOpenCharacterFile}),
+                         CaseName());
 
 // The settings file as the game writes it, version `number` of `size` bytes
 // (every version as long as the next), and the block the tool cuts out of it.
@@ -188,6 +252,8 @@ struct RewriteCase {
   int rewrites;
   ConversionResult result;
   int reads_rewritten;
+  std::size_t new_size = 0;  ///< Of the versions written, when not `size`.
+  bool keeps_write_time = false;
 };
 
 class SettingsFileRewritten : public ShrinkingFileTest,
@@ -195,18 +261,24 @@ class SettingsFileRewritten : public ShrinkingFileTest,
 
 TEST_P(SettingsFileRewritten, GivesAWholeVersionOrCannotOpenAndNeverAFragment) {
   const RewriteCase& c = GetParam();
+  const std::size_t new_size = c.new_size != 0 ? c.new_size : c.size;
   WriteBytes("A@S.tmp", CharacterFile(7));
   WriteBytes("ui.7.xml", "an earlier layout");
   WriteBytes("A@S_sc.tmp", Version(0, c.size));
   g_writer.path = "A@S_sc.tmp";
-  g_writer.versions = {Version(1, c.size), Version(2, c.size), Version(3, c.size)};
+  g_writer.versions = {Version(1, new_size), Version(2, new_size), Version(3, new_size)};
   g_writer.torn_at = c.torn_at;
   g_writer.rewrites_left = c.rewrites;
+  if (c.keeps_write_time) {
+    struct stat info;
+    ASSERT_EQ(stat("A@S_sc.tmp", &info), 0);
+    g_writer.kept_write_time = info.st_mtim;
+  }
   NativeString output_name;
   EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), c.result);
   EXPECT_EQ(g_writer.rewrites, c.reads_rewritten) << "rewrites caught by a read";
   if (c.result == kConverted) {
-    EXPECT_TRUE(ReadBytes("ui.7.xml") == Utf16Of(VersionBlock(c.reads_rewritten, c.size)))
+    EXPECT_TRUE(ReadBytes("ui.7.xml") == Utf16Of(VersionBlock(c.reads_rewritten, new_size)))
         << "not the version the file held after the last rewrite";
   } else {
     EXPECT_EQ(output_name, "");
@@ -215,15 +287,23 @@ TEST_P(SettingsFileRewritten, GivesAWholeVersionOrCannotOpenAndNeverAFragment) {
   EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
 }
 
-// Versions of one size, so that only the write time tells them apart.
+// A read is made every settle interval until the wait runs out.
+constexpr int kReadsBeforeGivingUp = static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs);
+
+// Versions of one size, so that only the stamp's times tell them apart; and
+// a longer version, whose block ends past the old end of the file.
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsFileRewritten,
     ::testing::Values(RewriteCase{"OnceDuringTheFirstRead", 4000, 1000, 1, kConverted, 1},
                       RewriteCase{"TwiceDuringTheFirstReads", 4000, 1000, 2, kConverted, 2},
                       RewriteCase{"OnceCutInsideTheTag", 4000, 8, 1, kConverted, 1},
                       RewriteCase{"OncePastTheFirst204800Bytes", 300000, 250000, 1, kConverted, 1},
-                      RewriteCase{"DuringEveryRead", 4000, 1000, 3, kCannotOpenSettingsFile, 3},
-                      RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile, 3}),
+                      RewriteCase{"DuringThreeReadsInARow", 4000, 1000, 3, kConverted, 3},
+                      RewriteCase{"OnceKeepingSizeAndWriteTime", 4000, 1000, 1, kConverted, 1, 0,
+                                  true},
+                      RewriteCase{"OnceToALongerVersion", 4000, 1000, 1, kConverted, 1, 6000},
+                      RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile,
+                                  kReadsBeforeGivingUp}),
     CaseName());
 
 }  // namespace

@@ -1,0 +1,88 @@
+// Rewrites a settings file the way the game saves it, for the end-to-end
+// tests: each version in 4 KiB pieces, a pause between two pieces, either
+// after truncating the file or over the old bytes in place.
+//
+//   game_writer truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...
+//
+// Round k writes the bytes of the file VERSION[k % count]. It prints
+// "writing" once the first piece is written, so that the test can start the
+// program during the write. "forever" goes on until its standard input
+// closes; a number of rounds ends by itself.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kPieceSize = 4096;
+
+std::string ReadFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool InputClosed() {
+  pollfd input{STDIN_FILENO, POLLIN, 0};
+  return poll(&input, 1, 0) > 0;
+}
+
+bool WritePiece(int fd, const std::string& version, std::size_t at) {
+  const std::size_t size = std::min(kPieceSize, version.size() - at);
+  return pwrite(fd, version.data() + at, size, static_cast<off_t>(at)) ==
+         static_cast<ssize_t>(size);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 6) {
+    std::fputs("usage: game_writer truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...\n",
+               stderr);
+    return 2;
+  }
+  const bool truncate = std::strcmp(argv[1], "truncate") == 0;
+  const bool forever = std::strcmp(argv[2], "forever") == 0;
+  const long rounds = forever ? -1 : std::atol(argv[2]);
+  const useconds_t pause = static_cast<useconds_t>(std::atol(argv[3]));
+  const char* path = argv[4];
+  std::vector<std::string> versions;
+  for (int k = 5; k < argc; ++k) {
+    versions.push_back(ReadFile(argv[k]));
+  }
+  bool announced = false;
+  for (long round = 0; forever || round < rounds; ++round) {
+    const std::string& version = versions[static_cast<std::size_t>(round) % versions.size()];
+    const int fd = open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    if (fd < 0) {
+      std::perror(path);
+      return 1;
+    }
+    for (std::size_t at = 0; at < version.size(); at += kPieceSize) {
+      if (!WritePiece(fd, version, at)) {
+        std::perror(path);
+        return 1;
+      }
+      if (!announced) {
+        std::puts("writing");
+        std::fflush(stdout);
+        announced = true;
+      }
+      if (forever && InputClosed()) {
+        close(fd);
+        return 0;
+      }
+      usleep(pause);
+    }
+    close(fd);
+  }
+  return 0;
+}

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "convert/file_io.h"

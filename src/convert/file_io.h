@@ -33,9 +33,6 @@ class InputFile {
   /// a missing file, a folder, a device, a file without read permission.
   bool Open(const NativeString& path);
 
-  /// The size in bytes when the file was opened, or -1 when not open.
-  std::int64_t Size() const { return stamp_.size; }
-
   /// The stamp taken when the file was opened.
   const FileStamp& OpenedStamp() const { return stamp_; }
 

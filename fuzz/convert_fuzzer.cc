@@ -129,7 +129,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Every input is a pair of files just written: a clock whose sleep only
   // moves it on spares each of them the wait for a quiet file.
   CurrentSettleClock() = {[] { return g_pretend_now_ns; },
-                          [](std::int64_t duration) { g_pretend_now_ns += duration; }};
+                          [](std::int64_t duration) { g_pretend_now_ns += duration; },
+                          NanosecondsSince};
   return 0;
 }
 

@@ -1,8 +1,10 @@
 #include "convert/convert.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "convert/decode.h"
@@ -26,20 +28,25 @@ std::int64_t FromBigEndian(const unsigned char* bytes) {
   return static_cast<std::int64_t>(value);
 }
 
+// The bytes that the layout byte and the ID of either layout lie in.
+using CharacterHead = std::array<unsigned char, kLongLayoutIdOffset + kCharacterIdSize>;
+
 // The layout byte and the ID of either layout, from a file of `size` bytes.
-ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, ConversionResult& result,
+ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, CharacterHead& head,
+                                std::span<const unsigned char>& bytes, ConversionResult& result,
                                 std::int64_t& character_id) {
+  bytes = {};
   if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize)) {
     result = kCharacterFileTooShort;
     return ReadAttempt::kDone;
   }
   // One read covers the layout byte and the ID of either layout.
-  unsigned char head[kLongLayoutIdOffset + kCharacterIdSize] = {};
-  const std::int64_t wanted = std::min<std::int64_t>(sizeof head, size);
-  const std::int64_t got = file.ReadAt(0, head, static_cast<std::size_t>(wanted));
+  const std::int64_t wanted = std::min(static_cast<std::int64_t>(head.size()), size);
+  const std::int64_t got = file.ReadAt(0, head.data(), static_cast<std::size_t>(wanted));
   if (got < 0) {
     return ReadAttempt::kFailed;
   }
+  bytes = std::span(head.data(), static_cast<std::size_t>(got));
   if (got < wanted) {
     return ReadAttempt::kEndedEarly;
   }
@@ -49,7 +56,7 @@ ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, ConversionRe
     result = kCharacterFileTooShort;
     return ReadAttempt::kDone;
   }
-  character_id = FromBigEndian(head + offset);
+  character_id = FromBigEndian(head.data() + offset);
   result = character_id > kMaxCharacterId ? kCharacterIdOutOfRange : kConverted;
   return ReadAttempt::kDone;
 }
@@ -62,9 +69,11 @@ ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_
     return kCannotOpenCharacterFile;
   }
   ConversionResult result = kCannotOpenCharacterFile;
-  const bool read = ReadWhenQuiet(file, [&](std::int64_t size) {
-    return ReadCharacterIdOnce(file, size, result, character_id);
-  });
+  CharacterHead head{};
+  const bool read =
+      ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+        return ReadCharacterIdOnce(file, size, head, bytes, result, character_id);
+      });
   return read ? result : kCannotOpenCharacterFile;
 }
 
@@ -200,10 +209,9 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
   return ReadAttempt::kDone;
 }
 
-// The game may be saving the settings file: it is read only once it has
-// held still, and a read counts only when the file did not change across it
-// (see ReadWhenQuiet). A file that never holds still long enough, or that
-// cannot be read, gives kCannotOpenSettingsFile and writes nothing.
+// The game may be saving the settings file: a read counts only once it can
+// be trusted to hold one whole version of the file (see ReadWhenQuiet). A file that never holds
+// still long enough, or that cannot be read, gives kCannotOpenSettingsFile and writes nothing.
 ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buffer,
                              UiBlock& block) {
   InputFile file;
@@ -212,9 +220,13 @@ ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buff
   }
   ConversionResult result = kCannotOpenSettingsFile;
   // A rewrite may change the size: each read goes by the stamp taken for it.
-  const bool read = ReadWhenQuiet(file, [&](std::int64_t size) {
-    return ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
-  });
+  const bool read =
+      ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+        const ReadAttempt attempt =
+            ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
+        bytes = std::span(buffer.settings.get(), buffer.settings_size);
+        return attempt;
+      });
   return read ? result : kCannotOpenSettingsFile;
 }
 

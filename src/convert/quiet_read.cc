@@ -3,19 +3,30 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
-// A game saves by writing its file in pieces: its size and write time move
-// while it writes, and hold still once it is done. A read counts only when
-// the file's stamp held still for the settle interval before it and did not
-// change across it; a stamp that moves starts the wait over.
+// A game saves by writing its file in pieces; once it is done, the file
+// holds still. A file's stamp (size, write time, change time) tells a
+// change, but only one that falls into another step of the file system's
+// clock than the stamp's times do: two versions written within one step of
+// FAT's two seconds, or of the whole seconds of ext3 and many network
+// shares, may leave one stamp. As git does for its index, a stamp is
+// trusted only when its newest time lies more than one step before the read
+// began, so that any write since shows in the stamp after the read. A file
+// changed more lately is read twice, the settle interval apart, and taken
+// when both reads gave the same bytes under the same stamp.
+//
+// The change time is in the stamp because no program can set it back: a
+// restore or sync tool that sets the write time back still leaves a fresh
+// change time, which makes the file young. It tells nothing more than the
+// write time within one step: a write sets both to one value.
 //
 // What stays out of sight: a writer that stalls halfway for longer than the
-// settle interval and later goes on (the half it left is read as a whole
-// version, unless it resumes during the read itself); and write times that
-// the file system keeps coarsely (FAT's 2 seconds), which make a file look
-// older than it is, so that it may be read without a wait. The change time
-// in the stamp still tells a rewrite that falls within one tick of the write
-// time, or that sets the write time back, from no change at all.
+// settle interval and later goes on (the half it left is read twice alike,
+// unless it resumes during the reads); a file system whose times lag this
+// machine's clock by more than a step (a network share's server), or tick
+// in steps coarser than two seconds; and, on Windows only, a program that
+// sets the change time back too.
 
 namespace {
 
@@ -29,69 +40,45 @@ void SleepNs(std::int64_t duration) {
   std::this_thread::sleep_for(std::chrono::nanoseconds(duration));
 }
 
-// When, by the steady clock, the file last changed, given that the change
-// came after `not_before` and no later than `now`. Its file time `then`
-// tells when within that span; a time in the future (a file copied from a
-// machine whose clock runs ahead) tells nothing, so the file counts as
-// changed now.
-std::int64_t ChangedAt(std::int64_t then, std::int64_t not_before, std::int64_t now) {
-  const std::int64_t age = NanosecondsSince(then);
-  return age <= 0 ? now : now - std::min(age, now - not_before);
+// True when no write since now can leave the file's stamp as it is: its
+// newest time lies more than one step of the file system's clock back. A
+// time in the future (a file from a machine whose clock runs ahead) tells
+// nothing.
+bool IsSettled(const SettleClock& clock, const FileStamp& stamp) {
+  return clock.file_time_age_ns(std::max(stamp.modified, stamp.changed)) > kFileClockStepNs;
 }
 
-// A change seen between two looks: the change time dates it, which, unlike
-// the write time, no program can set back.
-std::int64_t SeenChangeAt(const FileStamp& stamp, std::int64_t not_before, std::int64_t now) {
-  return ChangedAt(std::max(stamp.modified, stamp.changed), not_before, now);
-}
+// The bytes of the last read under one stamp, for the next read to match.
+struct EarlierRead {
+  std::vector<unsigned char> bytes;
+  bool held = false;
 
-// Waits until the file's stamp has held still for the settle interval.
-// False when that takes past `deadline`, or the stamp cannot be taken.
-bool WaitUntilQuiet(const InputFile& file, const SettleClock& clock, std::int64_t deadline,
-                    FileStamp& stamp, std::int64_t& quiet_since) {
-  for (;;) {
-    const std::int64_t now = clock.now_ns();
-    if (now - quiet_since >= kSettleIntervalNs) {
-      return true;
-    }
-    const std::int64_t wait = kSettleIntervalNs - (now - quiet_since);
-    if (now + wait > deadline) {
-      return false;
-    }
-    clock.sleep_ns(wait);
-    const FileStamp seen = file.CurrentStamp();
-    if (seen.size < 0) {
-      return false;
-    }
-    if (seen != stamp) {
-      stamp = seen;
-      quiet_since = SeenChangeAt(seen, now, clock.now_ns());
-    }
+  bool Matches(std::span<const unsigned char> read) const {
+    return held && std::ranges::equal(bytes, read);
   }
-}
+  void Hold(std::span<const unsigned char> read) {
+    bytes.assign(read.begin(), read.end());
+    held = true;
+  }
+  void Drop() { held = false; }
+};
 
 }  // namespace
 
 SettleClock& CurrentSettleClock() {
-  static SettleClock clock{SteadyNowNs, SleepNs};
+  static SettleClock clock{SteadyNowNs, SleepNs, NanosecondsSince};
   return clock;
 }
 
-bool ReadWhenQuiet(InputFile& file, const std::function<ReadAttempt(std::int64_t size)>& read) {
+bool ReadWhenQuiet(InputFile& file, const ReadOnce& read) {
   const SettleClock& clock = CurrentSettleClock();
-  const std::int64_t start = clock.now_ns();
-  const std::int64_t deadline = start + kMaxSettleWaitNs;
+  const std::int64_t deadline = clock.now_ns() + kMaxSettleWaitNs;
   FileStamp stamp = file.OpenedStamp();
-  // Nothing is known of the time before the first look: an old file, whose
-  // last write lies a settle interval back or more, is read at once, even
-  // when it was copied or its times were set a moment ago.
-  std::int64_t quiet_since = ChangedAt(stamp.modified, start - kSettleIntervalNs, start);
+  EarlierRead earlier;
   for (;;) {
-    if (!WaitUntilQuiet(file, clock, deadline, stamp, quiet_since)) {
-      return false;
-    }
-    const std::int64_t read_from = clock.now_ns();
-    const ReadAttempt attempt = read(stamp.size);
+    const bool settled = IsSettled(clock, stamp);
+    std::span<const unsigned char> bytes;
+    const ReadAttempt attempt = read(stamp.size, bytes);
     if (attempt == ReadAttempt::kFailed) {
       return false;
     }
@@ -99,16 +86,32 @@ bool ReadWhenQuiet(InputFile& file, const std::function<ReadAttempt(std::int64_t
     if (after.size < 0) {
       return false;
     }
-    if (after == stamp) {
-      return attempt == ReadAttempt::kDone;
-    }
-    const std::int64_t now = clock.now_ns();
-    // A read slower than the settle interval would otherwise start over
-    // without a wait, and never meet the deadline.
-    if (now > deadline) {
+    // A young file that ends early may be in the midst of a rewrite that
+    // its stamp cannot show; an old one has lost bytes it should hold.
+    if (after == stamp && attempt == ReadAttempt::kEndedEarly && settled) {
       return false;
     }
-    stamp = after;
-    quiet_since = SeenChangeAt(after, read_from, now);
+    if (after == stamp && attempt == ReadAttempt::kDone) {
+      if (settled || earlier.Matches(bytes)) {
+        return true;
+      }
+      earlier.Hold(bytes);
+    } else {
+      earlier.Drop();
+    }
+    // Checked after every read, so that reads slower than the interval
+    // cannot go on past the deadline.
+    if (clock.now_ns() + kSettleIntervalNs >= deadline) {
+      return false;
+    }
+    clock.sleep_ns(kSettleIntervalNs);
+    const FileStamp seen = file.CurrentStamp();
+    if (seen.size < 0) {
+      return false;
+    }
+    if (seen != stamp) {
+      earlier.Drop();
+      stamp = seen;
+    }
   }
 }

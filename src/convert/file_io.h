@@ -7,8 +7,10 @@
 
 /// What tells one version of a file from the next: its size, the time of
 /// its last write and the time of its last change, in the platform's own
-/// units. The change time moves with every write too, and no program can
-/// set it, so it also tells a rewrite that keeps size and write time.
+/// units. The change time moves with every write too, and, unlike the write
+/// time, no program on POSIX can set it back, so it tells a rewrite whose
+/// write time was set back. Neither time tells a second change within one
+/// step of the file system's clock: a write sets both to one value.
 struct FileStamp {
   std::int64_t size = -1;
   std::int64_t modified = 0;

@@ -2,8 +2,9 @@
 // and disks that fail mid-read. The test binary supplies its own pread,
 // which every read of the conversion goes through: once armed, it truncates
 // the chosen file just before the first read of it, that is after the
-// program has taken the file's size, plays the game rewriting the file in
-// place during reads, or fails reads past an offset as a failing disk does.
+// program has taken the file's size, plays the game rewriting the file
+// during reads, or fails reads past an offset as a failing disk does. Its
+// own fstat plays a file system that keeps times in two-second steps.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -33,13 +34,15 @@ struct ShrinkOnRead {
 
 ShrinkOnRead g_shrink;
 
-// The game rewriting a file in place, `rewrites_left` more times, each
-// caught by a read: it truncates the file and writes the first `torn_at`
-// bytes of the next version just before a read, and the rest once the read
-// has met the end of that fragment. Every version gets a write time of its
-// own, as it would on a clock that ticks between two rewrites, or, with
+// The game rewriting a file, `rewrites_left` more times, each caught by a
+// read: it truncates the file and writes the first `torn_at` bytes of the
+// next version just before a read, and the rest once the read has met the
+// end of that fragment. Every version gets a write time of its own, as it
+// would on a clock that ticks between two rewrites, or, with
 // `kept_write_time` set, the write time the file had before, as a program
-// that sets it back would leave it.
+// that sets it back would leave it. With `in_place` set, it writes over the
+// old bytes without truncating, the rest right after the read, and leaves
+// the times as the writes set them.
 struct GameWriter {
   std::string path;
   std::vector<std::string> versions;
@@ -48,6 +51,7 @@ struct GameWriter {
   int rewrites = 0;
   bool torn = false;
   std::optional<timespec> kept_write_time;
+  bool in_place = false;
 };
 
 GameWriter g_writer;
@@ -61,6 +65,32 @@ struct FailingDisk {
 };
 
 FailingDisk g_disk;
+
+// A file system that keeps the times of one file in two-second steps,
+// counted from the moment the test armed it, so that the whole test falls
+// within one step.
+struct CoarseClock {
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec origin = {};
+};
+
+std::optional<CoarseClock> g_coarse_clock;
+
+std::int64_t NanosecondsOf(const timespec& time) {
+  return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+// A time at or after the origin goes back to the start of its step.
+void HoldToItsStep(timespec& time) {
+  constexpr std::int64_t kStepNs = 2'000'000'000;
+  const std::int64_t origin = NanosecondsOf(g_coarse_clock->origin);
+  const std::int64_t since = NanosecondsOf(time) - origin;
+  if (since >= 0) {
+    const std::int64_t held = origin + since / kStepNs * kStepNs;
+    time = {static_cast<time_t>(held / 1'000'000'000), static_cast<long>(held % 1'000'000'000)};
+  }
+}
 
 bool IsFile(int fd, const std::string& path) {
   struct stat open_file;
@@ -81,13 +111,28 @@ void WriteNextVersion(std::size_t from, std::size_t to, int flags) {
   const std::string& version = NextVersion();
   ASSERT_EQ(pwrite(fd, version.data() + from, to - from, static_cast<off_t>(from)),
             static_cast<ssize_t>(to - from));
-  const timespec written[2] = {
-      {0, UTIME_OMIT}, g_writer.kept_write_time.value_or(timespec{1000000 + g_writer.rewrites, 0})};
-  ASSERT_EQ(futimens(fd, written), 0);
+  if (!g_writer.in_place) {
+    const timespec written[2] = {
+        {0, UTIME_OMIT},
+        g_writer.kept_write_time.value_or(timespec{1000000 + g_writer.rewrites, 0})};
+    ASSERT_EQ(futimens(fd, written), 0);
+  }
   close(fd);
 }
 
 }  // namespace
+
+extern "C" int fstat(int fd, struct stat* info) {
+  using Fstat = int (*)(int, struct stat*);
+  static const auto real_fstat = reinterpret_cast<Fstat>(dlsym(RTLD_NEXT, "fstat"));
+  const int result = real_fstat(fd, info);
+  if (result == 0 && g_coarse_clock && info->st_dev == g_coarse_clock->device &&
+      info->st_ino == g_coarse_clock->inode) {
+    HoldToItsStep(info->st_mtim);
+    HoldToItsStep(info->st_ctim);
+  }
+  return result;
+}
 
 extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
   using Pread = ssize_t (*)(int, void*, size_t, off_t);
@@ -109,12 +154,12 @@ extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
       // as coarse as a few milliseconds.
       usleep(20000);
     }
-    WriteNextVersion(0, g_writer.torn_at, O_TRUNC);
+    WriteNextVersion(0, g_writer.torn_at, g_writer.in_place ? 0 : O_TRUNC);
     g_writer.torn = true;
     --g_writer.rewrites_left;
   }
   const ssize_t got = real_pread(fd, buffer, count, offset);
-  if (rewriting && got == 0) {
+  if (rewriting && (got == 0 || g_writer.in_place)) {
     WriteNextVersion(g_writer.torn_at, NextVersion().size(), 0);
     g_writer.torn = false;
     ++g_writer.rewrites;
@@ -133,6 +178,7 @@ class ShrinkingFileTest : public InTempDirTest {
     g_shrink = {};
     g_writer = {};
     g_disk = {};
+    g_coarse_clock.reset();
     InTempDirTest::TearDown();
   }
 };
@@ -239,7 +285,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,
 // (every version as long as the next), and the block the tool cuts out of it.
 std::string VersionBlock(int number, std::size_t size) {
   std::string block = "<ui><v n=\"" + std::to_string(number) + "\"/>";
-  return block + std::string(size - block.size() - 20, 'p') + "</ui>";
+  return block + std::string(size - block.size() - 20, static_cast<char>('a' + number)) + "</ui>";
 }
 std::string Version(int number, std::size_t size) {
   return "head\x01\0"s + VersionBlock(number, size) + "\0tail\xFF\x01\x02\x03\x04"s;
@@ -304,6 +350,58 @@ INSTANTIATE_TEST_SUITE_P(
                       RewriteCase{"OnceToALongerVersion", 4000, 1000, 1, kConverted, 1, 6000},
                       RewriteCase{"WithoutEnd", 300000, 250000, 100, kCannotOpenSettingsFile,
                                   kReadsBeforeGivingUp}),
+    CaseName());
+
+// Rewritten in place, as big as before, within one step of a file system
+// clock that keeps times in two-second steps: no time of the stamp moves,
+// and neither does the size, so only the bytes read tell the versions apart.
+struct CoarseClockCase {
+  std::string name;
+  std::string path;
+  std::string old_version;
+  std::string new_version;
+  std::size_t torn_at;
+  std::string output;  ///< The output file of the new version...
+  int block_version;   ///< ...which holds the block of this version.
+};
+
+class CoarseClockRewrite : public ShrinkingFileTest,
+                           public ::testing::WithParamInterface<CoarseClockCase> {};
+
+TEST_P(CoarseClockRewrite, IsTakenOnlyAsTheWholeNewVersion) {
+  const CoarseClockCase& c = GetParam();
+  WriteBytes("A@S.tmp", CharacterFile(0x100000002));
+  WriteBytes("A@S_sc.tmp", Version(0, 4000));
+  WriteBytes(c.path, c.old_version);
+  struct stat info;
+  ASSERT_EQ(stat(c.path.c_str(), &info), 0);
+  g_coarse_clock = CoarseClock{info.st_dev, info.st_ino, info.st_ctim};
+  g_writer.path = c.path;
+  g_writer.versions = {c.new_version};
+  g_writer.torn_at = c.torn_at;
+  g_writer.rewrites_left = 1;
+  g_writer.in_place = true;
+  NativeString output_name;
+  EXPECT_EQ(ConvertFilePair("A@S.tmp", "A@S_sc.tmp", "", output_name), kConverted);
+  ASSERT_EQ(g_writer.rewrites, 1) << "no read caught the rewrite";
+  ASSERT_EQ(stat(c.path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, static_cast<off_t>(c.old_version.size()));
+  EXPECT_EQ(output_name, ".\\" + c.output);
+  EXPECT_TRUE(ReadBytes(c.output) == Utf16Of(VersionBlock(c.block_version, 4000)))
+      << "not the block of one whole version";
+  EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp " + c.output);
+}
+
+// The character IDs 0x100000002 and 0x300000004: a read cut inside the ID
+// gives 0x300000002, neither of them.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CoarseClockRewrite,
+    ::testing::Values(CoarseClockCase{"SettingsFileCutInsideTheBlock", "A@S_sc.tmp",
+                                      Version(0, 4000), Version(1, 4000), 1000, "ui.4294967298.xml",
+                                      1},
+                      CoarseClockCase{"CharacterFileCutInsideTheId", "A@S.tmp",
+                                      CharacterFile(0x100000002), CharacterFile(0x300000004), 33,
+                                      "ui.12884901892.xml", 0}),
     CaseName());
 
 }  // namespace

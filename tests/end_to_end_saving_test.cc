@@ -1,10 +1,14 @@
 // The game saving a settings file while the program runs: a second program
 // rewrites it the way the game does, in 4 KiB pieces 1 ms apart, after
 // truncating it or over its old bytes in place. The program must convert
-// one whole version of the file or leave the earlier layout as it was.
+// one whole version of the file or leave the earlier layout as it was. So
+// too when the writer sets the write time a day back after every piece, as
+// a restore or sync tool may, on the settings file or on the character
+// file, whose ID it then writes in two pieces.
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,28 +34,41 @@ struct SavingCase {
   std::string way;  ///< "truncate" or "in-place".
 };
 
-class GameSaves : public EndToEndTest, public ::testing::WithParamInterface<SavingCase> {
+// A pair whose settings file holds version 0, the versions that the writer
+// writes beside it, and an earlier layout of the character.
+class SavingTest : public EndToEndTest {
  protected:
-  void SetUp() override {
-    EndToEndTest::SetUp();
-    AddPair("Saving@S", CharacterFile(7), Version(0));
-    WriteBytes(program_folder_ + "/ui.7.xml", "an earlier layout");
+  void AddPairAndVersions(std::uint64_t character_id) {
+    AddPair("Saving@S", CharacterFile(character_id), Version(0));
+    WriteBytes(program_folder_ + "/" + OutputOf(character_id), "an earlier layout");
     for (int number : {1, 2}) {
       WriteBytes(VersionPath(number), Version(number));
     }
   }
 
-  std::string VersionPath(int number) const { return root_ + "/version" + std::to_string(number); }
-
-  std::vector<std::string> Writer(const std::string& rounds) const {
-    return {TARNWICK_GAME_WRITER,       GetParam().way, rounds,        "1000",
-            cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)};
+  static std::string OutputOf(std::uint64_t character_id) {
+    return "ui." + std::to_string(character_id) + ".xml";
   }
+
+  std::string VersionPath(int number) const { return root_ + "/version" + std::to_string(number); }
 
   std::string Line(const std::string& line) const {
     return Console(Header() + line + "\n\nDone! File(s) Processed: " +
                    (line.starts_with("[SUCCESS]") ? "1" : "0") + "\n") +
            Pause();
+  }
+};
+
+class GameSaves : public SavingTest, public ::testing::WithParamInterface<SavingCase> {
+ protected:
+  void SetUp() override {
+    SavingTest::SetUp();
+    AddPairAndVersions(7);
+  }
+
+  std::vector<std::string> Writer(const std::string& rounds) const {
+    return {TARNWICK_GAME_WRITER,       GetParam().way, rounds,        "1000",
+            cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)};
   }
 };
 
@@ -81,5 +98,99 @@ INSTANTIATE_TEST_SUITE_P(Ways, GameSaves,
                          ::testing::Values(SavingCase{"Truncated", "truncate"},
                                            SavingCase{"InPlace", "in-place"}),
                          CaseName());
+
+// Two characters whose IDs differ in both halves of their eight bytes, so
+// that an ID read between the two pieces of a rewrite is neither of them.
+constexpr std::uint64_t kOldId = 0x100000002;
+constexpr std::uint64_t kNewId = 0x300000004;
+// The first piece of a character file ends inside the ID at offset 29.
+constexpr int kIdCutAt = 33;
+
+struct DatedBackCase {
+  std::string name;
+  bool character_file;  ///< Else the settings file is rewritten.
+  std::string way;      ///< "truncate" or "in-place".
+  std::string rounds;   ///< A number, or "forever".
+};
+
+class WriterDatingBack : public SavingTest, public ::testing::WithParamInterface<DatedBackCase> {
+ protected:
+  void SetUp() override {
+    SavingTest::SetUp();
+    AddPairAndVersions(kOldId);
+    WriteBytes(root_ + "/character-old", CharacterFile(kOldId));
+    WriteBytes(root_ + "/character-new", CharacterFile(kNewId));
+  }
+
+  static std::string OldOutput() { return OutputOf(kOldId); }
+  static std::string NewOutput() { return OutputOf(kNewId); }
+
+  std::vector<std::string> DatingWriter() const {
+    const DatedBackCase& c = GetParam();
+    std::vector<std::string> argv = {TARNWICK_GAME_WRITER, "--date-back"};
+    // The settings file in 64 KiB pieces 20 ms apart: a read of it then
+    // mostly falls between two pieces, where the write time says "old".
+    argv.push_back(c.character_file ? "--piece=" + std::to_string(kIdCutAt) : "--piece=65536");
+    argv.insert(argv.end(), {c.way, c.rounds, c.character_file ? "1000" : "20000"});
+    if (c.character_file) {
+      argv.insert(argv.end(),
+                  {cache_ + "Saving@S.tmp", root_ + "/character-old", root_ + "/character-new"});
+    } else {
+      argv.insert(argv.end(), {cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)});
+    }
+    return argv;
+  }
+
+  std::string Failure() const {
+    return GetParam().character_file ? "[WARNING] Cannot open \"" + cache_shown_ +
+                                           "Saving@S.tmp\", unable to extract character ID."
+                                     : "[ERROR] Cannot open \"" + cache_shown_ +
+                                           "Saving@S_sc.tmp\", unable to extract <ui>.";
+  }
+};
+
+// A file dated back looks old, but its change time says it has just
+// changed: it is read twice and taken only as one whole version. A writer
+// that does not end within the program's wait leaves the earlier layout.
+TEST_P(WriterDatingBack, NeverGivesACutVersion) {
+  const DatedBackCase& c = GetParam();
+  BackgroundProgram writer(DatingWriter(), environment_);
+  ASSERT_EQ(writer.ReadLine(), "writing");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(writer.Finish(), 0);
+  const std::string old_layout = ReadBytes(program_folder_ + "/" + OldOutput());
+  if (run.output == Line(Failure())) {
+    EXPECT_EQ(old_layout, "an earlier layout");
+    EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " " + OldOutput());
+    return;
+  }
+  ASSERT_NE(c.rounds, "forever") << run.output;
+  if (c.character_file) {
+    // The ID of either whole version, never one of the two cut together.
+    const bool old_id = run.output.find(".\\" + OldOutput()) != std::string::npos;
+    const std::string output = old_id ? OldOutput() : NewOutput();
+    EXPECT_EQ(run.output,
+              Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\" + output + "\"."));
+    EXPECT_TRUE(ReadBytes(program_folder_ + "/" + output) == Utf16Of(VersionBlock(0)));
+    return;
+  }
+  EXPECT_EQ(run.output, Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\" +
+                             OldOutput() + "\"."));
+  const bool whole =
+      old_layout == Utf16Of(VersionBlock(1)) || old_layout == Utf16Of(VersionBlock(2));
+  EXPECT_TRUE(whole) << "not one whole version";
+}
+
+// Five rounds of the settings file, or six hundred of the character file,
+// take about a second and a half: past the start of the program, also under
+// Wine, and within its wait.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriterDatingBack,
+    ::testing::Values(DatedBackCase{"SettingsFileTruncated", false, "truncate", "5"},
+                      DatedBackCase{"SettingsFileInPlace", false, "in-place", "5"},
+                      DatedBackCase{"SettingsFileWithoutEnd", false, "in-place", "forever"},
+                      DatedBackCase{"CharacterFile", true, "in-place", "600"},
+                      DatedBackCase{"CharacterFileWithoutEnd", true, "in-place", "forever"}),
+    CaseName());
 
 }  // namespace

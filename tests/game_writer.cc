@@ -1,8 +1,12 @@
-// Rewrites a settings file the way the game saves it, for the end-to-end
-// tests: each version in 4 KiB pieces, a pause between two pieces, either
-// after truncating the file or over the old bytes in place.
+// Rewrites a settings or character file the way the game saves it, for the
+// end-to-end tests: each version in pieces (4 KiB unless --piece says), a
+// pause between two pieces, either after truncating the file or over the
+// old bytes in place. With --date-back it sets the file's write time a day
+// back after every piece, as a restore or sync tool that keeps the source's
+// times does.
 //
-//   game_writer truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...
+//   game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever
+//               PAUSE_US FILE VERSION...
 //
 // Round k writes the bytes of the file VERSION[k % count]. It prints
 // "writing" once the first piece is written, so that the test can start the
@@ -11,6 +15,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,7 +29,8 @@
 
 namespace {
 
-constexpr std::size_t kPieceSize = 4096;
+std::size_t g_piece_size = 4096;
+bool g_date_back = false;
 
 std::string ReadFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -35,18 +42,38 @@ bool InputClosed() {
   return poll(&input, 1, 0) > 0;
 }
 
+bool DateBack(int fd) {
+  timespec times[2] = {{0, UTIME_OMIT}, {}};
+  clock_gettime(CLOCK_REALTIME, &times[1]);
+  times[1].tv_sec -= 24 * 60 * 60;
+  return futimens(fd, times) == 0;
+}
+
 bool WritePiece(int fd, const std::string& version, std::size_t at) {
-  const std::size_t size = std::min(kPieceSize, version.size() - at);
+  const std::size_t size = std::min(g_piece_size, version.size() - at);
   return pwrite(fd, version.data() + at, size, static_cast<off_t>(at)) ==
-         static_cast<ssize_t>(size);
+             static_cast<ssize_t>(size) &&
+         (!g_date_back || DateBack(fd));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 6) {
-    std::fputs("usage: game_writer truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...\n",
-               stderr);
+  bool known_options = true;
+  for (; argc > 1 && std::strncmp(argv[1], "--", 2) == 0; --argc, ++argv) {
+    if (std::strncmp(argv[1], "--piece=", 8) == 0) {
+      g_piece_size = static_cast<std::size_t>(std::atol(argv[1] + 8));
+    } else if (std::strcmp(argv[1], "--date-back") == 0) {
+      g_date_back = true;
+    } else {
+      known_options = false;
+    }
+  }
+  if (argc < 6 || g_piece_size == 0 || !known_options) {
+    std::fputs(
+        "usage: game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever "
+        "PAUSE_US FILE VERSION...\n",
+        stderr);
     return 2;
   }
   const bool truncate = std::strcmp(argv[1], "truncate") == 0;
@@ -66,7 +93,7 @@ int main(int argc, char** argv) {
       std::perror(path);
       return 1;
     }
-    for (std::size_t at = 0; at < version.size(); at += kPieceSize) {
+    for (std::size_t at = 0; at < version.size(); at += g_piece_size) {
       if (!WritePiece(fd, version, at)) {
         std::perror(path);
         return 1;

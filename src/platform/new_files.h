@@ -40,6 +40,10 @@ inline constexpr long kLeftoverAgeSeconds = 10 * 60;
 /// that no writer holds: on POSIX no open file description lock is held on
 /// them, on Windows no open handle refuses their removal. Process numbers
 /// play no part: they tell nothing across PID namespaces, nor between the
-/// Linux build and the Windows one under Wine.
+/// Linux build and the Windows one under Wine. On a network share the age
+/// is judged by the file server's clock, not this machine's. A run of the
+/// other build that is held mid-replace (stopped, not ended) for longer than
+/// kLeftoverAgeSeconds can lose its new file, and that pair then fails with
+/// its earlier output kept.
 void RemoveLeftoverFiles(const NativeString& folder,
                          bool (*is_new_file_name)(const NativeString& name));

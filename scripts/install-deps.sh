@@ -5,8 +5,9 @@
 # through Debian's default-version package, not a numbered one.
 set -euo pipefail
 
+# e2fsprogs and mount: an end-to-end test mounts an ext3 image as root.
 declare -A GROUPS_PACKAGES=(
-  [build]="cmake ninja-build g++ googletest libgtest-dev python3"
+  [build]="cmake ninja-build g++ googletest libgtest-dev python3 e2fsprogs mount"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils python3"
   [fuzz]="cmake ninja-build clang libclang-rt-dev"
   [bench]="cmake ninja-build g++ libbenchmark-dev python3"

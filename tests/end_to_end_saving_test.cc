@@ -4,12 +4,19 @@
 // one whole version of the file or leave the earlier layout as it was. So
 // too when the writer sets the write time a day back after every piece, as
 // a restore or sync tool may, on the settings file or on the character
-// file, whose ID it then writes in two pieces.
+// file, whose ID it then writes in two pieces; and on a file system that
+// keeps file times in whole seconds, where a rewrite in place within one
+// second leaves the file's stamp as it was.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "end_to_end_fixture.h"
@@ -192,5 +199,76 @@ INSTANTIATE_TEST_SUITE_P(
                       DatedBackCase{"CharacterFile", true, "in-place", "600"},
                       DatedBackCase{"CharacterFileWithoutEnd", true, "in-place", "forever"}),
     CaseName());
+
+// The cache folder on a file system that keeps file times in whole seconds:
+// ext3 with small inodes, whose driver every Linux kernel has. (FAT keeps
+// two-second steps, but a kernel may lack its driver.)
+class WholeSecondsFileSystem : public SavingTest {
+ protected:
+  void SetUp() override {
+    SavingTest::SetUp();
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "needs root, to mount a file system image";
+    }
+    const std::string image = root_ + "/whole-seconds.img";
+    mount_point_ = root_ + "/whole-seconds";
+    std::filesystem::create_directories(mount_point_);
+    std::filesystem::resize_file(WriteEmpty(image), 32 << 20);
+    const ProgramRun made =
+        RunProgram({"/sbin/mkfs.ext3", "-q", "-F", "-I", "128", image}, environment_, root_);
+    const ProgramRun mounted =
+        RunProgram({"/bin/mount", "-o", "loop", image, mount_point_}, environment_, root_);
+    if (made.exit_code != 0 || mounted.exit_code != 0) {
+      GTEST_SKIP() << "cannot make and mount an ext3 image here: " << made.errors << mounted.errors;
+    }
+    mounted_ = true;
+    std::filesystem::create_directories(mount_point_ + "/Quellmoor/cache");
+    std::filesystem::remove_all(documents_ + "/Quellmoor");
+    std::filesystem::create_directory_symlink(mount_point_ + "/Quellmoor",
+                                              documents_ + "/Quellmoor");
+  }
+
+  // Unmounted however the test ended, before its folder is removed.
+  void TearDown() override {
+    if (mounted_) {
+      std::filesystem::remove(documents_ + "/Quellmoor");
+      umount2(mount_point_.c_str(), MNT_DETACH);
+    }
+    SavingTest::TearDown();
+  }
+
+  static std::string WriteEmpty(const std::string& path) {
+    WriteBytes(path, "");
+    return path;
+  }
+
+  std::string mount_point_;
+  bool mounted_ = false;
+};
+
+// The files have aged past two seconds, so their stamp alone would let the
+// program read them at once; the writer starts while the program runs and
+// keeps the size. The program takes a whole version or leaves the earlier
+// layout.
+TEST_F(WholeSecondsFileSystem, ARewriteInPlaceIsTakenOnlyWhole) {
+  AddPairAndVersions(7);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  BackgroundProgram writer({TARNWICK_GAME_WRITER, "in-place", "5", "1000",
+                            cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)},
+                           environment_);
+  ASSERT_EQ(writer.ReadLine(), "writing");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(writer.Finish(), 0);
+  const std::string layout = ReadBytes(program_folder_ + "/ui.7.xml");
+  if (run.output == Line("[ERROR] Cannot open \"" + cache_shown_ +
+                         "Saving@S_sc.tmp\", unable to extract <ui>.")) {
+    EXPECT_EQ(layout, "an earlier layout");
+    return;
+  }
+  EXPECT_EQ(run.output,
+            Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\ui.7.xml\"."));
+  EXPECT_TRUE(layout == Utf16Of(VersionBlock(1)) || layout == Utf16Of(VersionBlock(2)))
+      << "not one whole version";
+}
 
 }  // namespace

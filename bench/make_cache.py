@@ -12,7 +12,9 @@ numbers, some CJK text) of about K KiB; every tenth is a large layout of
 sizes come in a fixed order, the largest first, so that a scan of 10 pairs
 holds the largest layout of any scan. Character files come in both layouts.
 Every file is dated a day back: a real cache holds files the game wrote
-long before, which the tool reads without waiting for them to hold still.
+long before, which the tool reads once, without waiting for them to hold
+still. Their change time cannot be dated back, so the script returns only
+once the newest file has aged past the tool's two seconds.
 """
 import argparse
 import hashlib
@@ -26,6 +28,8 @@ LONG_LAYOUT = 19
 FIRST_ID = 4503599627370496  # 0x0010000000000000
 BLOCK_VARIANTS = 8
 LARGE_BLOCK_KIB = [600, 300, 400, 500]
+# Past the tool's two seconds, with room for a file system's coarse clock.
+CHANGE_AGE_SECONDS = 2.5
 
 WINDOWS = ["MainBar", "ChatFrame", "Minimap", "TargetFrame", "PartyFrame", "BagSlots"]
 LABELS = ["火球术", "治疗之光", "背包", "任务日志", "队伍", "设置", "商店", "冰霜新星"]
@@ -93,6 +97,7 @@ def main():
     cache.mkdir(parents=True, exist_ok=True)
     lines = []
     a_day_ago = time.time() - 86400
+    written = time.time()
     for pair in range(args.pairs):
         name = f"Char{pair:05d}@Server{pair % 7}"
         character_id = FIRST_ID + pair
@@ -105,10 +110,13 @@ def main():
         (cache / f"{name}.tmp").write_bytes(character_file(character_id, pair % 2 == 1))
         for path in (cache / f"{name}_sc.tmp", cache / f"{name}.tmp"):
             os.utime(path, (a_day_ago, a_day_ago))
+        written = time.time()
         output = expected_output(settings)
         lines.append(f"{name}_sc.tmp\tui.{character_id}.xml\t{len(output)}\t"
                      f"{hashlib.sha256(output).hexdigest()}\n")
     (args.folder / "expected.tsv").write_text("".join(lines))
+    # The tool reads a file changed within the last two seconds twice.
+    time.sleep(max(0.0, written + CHANGE_AGE_SECONDS - time.time()))
 
 
 if __name__ == "__main__":

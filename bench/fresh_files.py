@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Times the tool on one pair whose files were written a moment ago.
+
+  fresh_files.py [--rounds 7] [--block-kib 150] [--work /dev/shm/...] [--tool PATH]
+
+A file changed within the last two seconds is read twice, the settle
+interval (0.5 s) apart; an older one once, without a wait. Each round runs
+the tool on one pair three times: with both files old, right after the
+settings file was written again (same bytes), and right after both were.
+It reports the wall time of each (min/median/max) and, for a fresh file,
+what it cost beyond the old pair and the settle interval: about one read.
+Every run's output is checked against the expected one.
+"""
+import argparse
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+from whole_run import ROOT, HERE, Run, Setup
+
+SETTLE_INTERVAL_SECONDS = 0.5
+# Past the tool's two seconds, with room to spare.
+AGE_SECONDS = 2.5
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument("--block-kib", type=int, default=150)
+    parser.add_argument("--work", type=Path, default=Path("/dev/shm/tarnwick-bench-fresh"))
+    parser.add_argument("--tool", type=Path, default=ROOT / "build/bench/bench/tarnwick")
+    parser.add_argument("--floor", type=Path, default=ROOT / "build/bench/bench/tarnwick_io_floor")
+    parser.add_argument("--measure", type=Path,
+                        default=ROOT / "build/bench/bench/tarnwick_measure_run")
+    parser.add_argument("--python", default=sys.executable)
+    return parser.parse_args()
+
+
+def rewrite(path):
+    """Writes the file's own bytes again: its content stays, its times move."""
+    path.write_bytes(path.read_bytes())
+
+
+def main():
+    args = parse_args()
+    setup = Setup(args, 1)
+    settings = next(setup.cache.glob("*_sc.tmp"))
+    character = settings.with_name(settings.name.replace("_sc.tmp", ".tmp"))
+    cases = {"old": [], "settings fresh": [settings], "both fresh": [settings, character]}
+    seconds = {case: [] for case in cases}
+    for _ in range(args.rounds):
+        for case, fresh in cases.items():
+            for path in fresh:
+                rewrite(path)
+            seconds[case].append(setup.run("tool").seconds)
+            setup.check("tool")
+        time.sleep(AGE_SECONDS)
+    old = statistics.median(seconds["old"])
+    print(f"{'pair':<15} {'min':>8} {'median':>8} {'max':>8}  wall ms"
+          f"  {'beyond old and interval, per fresh file':>40}")
+    for case, fresh in cases.items():
+        times = [1000 * value for value in seconds[case]]
+        median = statistics.median(times)
+        beyond = ""
+        if fresh:
+            extra = (median / 1000 - old) / len(fresh) - SETTLE_INTERVAL_SECONDS
+            beyond = f"{1000 * extra:8.2f} ms"
+        print(f"{case:<15} {min(times):8.2f} {median:8.2f} {max(times):8.2f}          {beyond:>40}")
+
+
+if __name__ == "__main__":
+    main()

@@ -210,8 +210,9 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
 }
 
 // The game may be saving the settings file: a read counts only once it can
-// be trusted to hold one whole version of the file (see ReadWhenQuiet). A file that never holds
-// still long enough, or that cannot be read, gives kCannotOpenSettingsFile and writes nothing.
+// be trusted to hold one whole version of the file (see ReadWhenQuiet). A
+// file that never holds still long enough, or that cannot be read, gives
+// kCannotOpenSettingsFile and writes nothing.
 ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buffer,
                              UiBlock& block) {
   InputFile file;

@@ -16,10 +16,11 @@
 // changed more lately is read twice, the settle interval apart, and taken
 // when both reads gave the same bytes under the same stamp.
 //
-// The change time is in the stamp because no program can set it back: a
-// restore or sync tool that sets the write time back still leaves a fresh
-// change time, which makes the file young. It tells nothing more than the
-// write time within one step: a write sets both to one value.
+// The change time is in the stamp because no program on POSIX can set it
+// back: a restore or sync tool that sets the write time back still leaves a
+// fresh change time, which makes the file young. Within one step it tells
+// nothing more than the write time: a write sets both to one value (so on
+// ext4, ext3 and tmpfs).
 //
 // What stays out of sight: a writer that stalls halfway for longer than the
 // settle interval and later goes on (the half it left is read twice alike,

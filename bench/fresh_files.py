@@ -13,12 +13,10 @@ Every run's output is checked against the expected one.
 """
 import argparse
 import statistics
-import subprocess
-import sys
 import time
 from pathlib import Path
 
-from whole_run import ROOT, HERE, Run, Setup
+from whole_run import Setup, add_setup_arguments
 
 SETTLE_INTERVAL_SECONDS = 0.5
 # Past the tool's two seconds, with room to spare.
@@ -27,14 +25,7 @@ AGE_SECONDS = 2.5
 
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--block-kib", type=int, default=150)
-    parser.add_argument("--work", type=Path, default=Path("/dev/shm/tarnwick-bench-fresh"))
-    parser.add_argument("--tool", type=Path, default=ROOT / "build/bench/bench/tarnwick")
-    parser.add_argument("--floor", type=Path, default=ROOT / "build/bench/bench/tarnwick_io_floor")
-    parser.add_argument("--measure", type=Path,
-                        default=ROOT / "build/bench/bench/tarnwick_measure_run")
-    parser.add_argument("--python", default=sys.executable)
+    add_setup_arguments(parser, Path("/dev/shm/tarnwick-bench-fresh"))
     return parser.parse_args()
 
 

@@ -32,17 +32,22 @@ def default_python():
         sys.executable)
 
 
-def parse_args():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--pairs", default="10,100,1000,3000")
+def add_setup_arguments(parser, work):
+    """The arguments that Setup reads, with `work` as the default folder."""
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--block-kib", type=int, default=150)
-    parser.add_argument("--work", type=Path, default=Path("/dev/shm/tarnwick-bench"))
+    parser.add_argument("--work", type=Path, default=work)
     parser.add_argument("--tool", type=Path, default=ROOT / "build/bench/bench/tarnwick")
     parser.add_argument("--floor", type=Path, default=ROOT / "build/bench/bench/tarnwick_io_floor")
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/bench/bench/tarnwick_measure_run")
     parser.add_argument("--python", default=default_python())
+
+
+def parse_args():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--pairs", default="10,100,1000,3000")
+    add_setup_arguments(parser, Path("/dev/shm/tarnwick-bench"))
     parser.add_argument("--no-targets", action="store_true",
                         help="leave out the targets, e.g. for a run on a tiny input")
     return parser.parse_args()

@@ -79,13 +79,33 @@ TEST_F(EndToEndTest, OldNewFilesOfEndedRunsAreRemovedAndNothingElse) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 
+struct HeldCase {
+  std::string name;
+  bool in_own_pid_namespace;
+};
+
+class HeldNewFile : public EndToEndTest, public ::testing::WithParamInterface<HeldCase> {};
+
 // A writer that stalls for long (a disk that hangs in its flush) still holds
-// its new file: an open file description lock on Linux, seen from a run in
-// another PID namespace (a container, a Flatpak sandbox), where the writer's
-// process number means nothing; an open handle that shares nothing on Windows.
-TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
+// its new file. On Linux its open file description lock shows it to a run of
+// any user; the file names a process number that no process has, so nothing
+// else can. The lock is seen from a run in another PID namespace too (a
+// container, a Flatpak sandbox), where the writer's own process number would
+// mean nothing. On Windows an open handle that shares nothing holds it.
+TEST_P(HeldNewFile, IsKept) {
+  const bool in_own_pid_namespace = GetParam().in_own_pid_namespace;
+  if (in_own_pid_namespace) {
+    SKIP_UNDER_WINE();
+    if (getuid() != 0 ||
+        RunProgram({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}, environment_, "/")
+                .exit_code != 0) {
+      GTEST_SKIP() << "needs root, to run the program in a PID namespace of its own by unshare";
+    }
+  }
   AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
-  const std::string held = program_folder_ + "/ui.7.xml." + std::to_string(getpid()) + "-0.part";
+  const std::string held = program_folder_ + "/ui.7.xml." +
+                           (in_own_pid_namespace ? std::to_string(getpid()) : "2147483644") +
+                           "-0.part";
   const std::string left_over = program_folder_ + "/ui.8.xml.2147483644-0.part";
   WriteOldFile(held, "still being written");
   WriteOldFile(left_over, "cut short");
@@ -95,18 +115,13 @@ TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
     ASSERT_EQ(holder.ReadLine(), "held");
     run = Run({});
   } else {
-    if (getuid() != 0 ||
-        RunProgram({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}, environment_, "/")
-                .exit_code != 0) {
-      GTEST_SKIP() << "needs root, to run the program in a PID namespace of its own by unshare";
-    }
     const int fd = open(held.c_str(), O_RDWR | O_CLOEXEC);
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
-    run = RunProgram({"/usr/bin/unshare", "--pid", "--fork", program_folder_ + "/" + ProgramName()},
-                     environment_, root_ + "/caller");
+    run =
+        in_own_pid_namespace ? RunStartedBy({"/usr/bin/unshare", "--pid", "--fork"}, {}) : Run({});
     close(fd);
   }
   EXPECT_EQ(run.exit_code, 0);
@@ -114,6 +129,11 @@ TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
   EXPECT_FALSE(fs::exists(left_over));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Writers, HeldNewFile,
+                         ::testing::Values(HeldCase{"InThisPidNamespace", false},
+                                           HeldCase{"InAnotherPidNamespace", true}),
+                         CaseName());
 
 // The Linux build and the Windows one under Wine in one program folder (a
 // player who runs the game under Wine): neither sees the other's process

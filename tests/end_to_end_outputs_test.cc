@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -42,11 +44,17 @@ TEST_F(EndToEndTest, AReadOnlyLayoutIsLeftAsItWas) {
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.7.xml ui.8.xml");
 }
 
-// Writes `name` in the program folder as a new file last written to an hour
-// ago, long enough for a leftover.
+// Dates the last write of `path` itself (not of what a link names) an hour
+// back, long enough for a leftover.
+void MakeHourOld(const std::string& path) {
+  timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Writes `path` as a file last written to an hour ago.
 void WriteOldFile(const std::string& path, const std::string& contents) {
   WriteBytes(path, contents);
-  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  MakeHourOld(path);
 }
 
 // Process numbers play no part: 2147483644 is no process on Linux, and
@@ -76,6 +84,31 @@ TEST_F(EndToEndTest, OldNewFilesOfEndedRunsAreRemovedAndNothingElse) {
   }
   EXPECT_TRUE(fs::is_directory(program_folder_ + "/ui.8.xml.2147483644-0.part"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.9.xml.2147483644-1.part"), "still being written");
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+// Only a regular file can be a leftover. A FIFO named like one must not hold
+// the run up, nor a symbolic link have the sweep judge and remove a file
+// that lies elsewhere. Both are an hour old, as a leftover would be.
+TEST_F(EndToEndTest, AFifoOrALinkNamedLikeALeftoverIsKept) {
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  const std::string fifo = program_folder_ + "/ui.7.xml.2147483644-0.part";
+  const std::string link = program_folder_ + "/ui.8.xml.2147483644-0.part";
+  const std::string elsewhere = root_ + "/layouts/ui.8.xml";
+  const std::string left_over = program_folder_ + "/ui.9.xml.2147483644-0.part";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  MakeHourOld(fifo);
+  WriteOldFile(elsewhere, "a layout kept elsewhere");
+  fs::create_symlink(elsewhere, link);
+  MakeHourOld(link);
+  WriteOldFile(left_over, "cut short");
+
+  const ProgramRun run = RunWithin(30, {});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  EXPECT_EQ(ReadBytes(elsewhere), "a layout kept elsewhere");
+  EXPECT_FALSE(fs::exists(left_over));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 

@@ -59,12 +59,11 @@ std::wstring FinalFolderPath(const std::wstring& folder) {
   return path;
 }
 
-// A disk file that lies in the folder itself. Under Wine a symbolic link of
-// the Unix file system shows as the file it names, with no reparse point,
-// and removing it would remove that file; its final path gives it away.
+// A file that lies in the folder itself. Under Wine a symbolic link of the
+// Unix file system shows as the file it names, with no reparse point, and
+// removing it would remove that file; its final path gives it away.
 bool IsFileOfFolder(HANDLE file, const std::wstring& final_folder, const wchar_t* name) {
-  return GetFileType(file) == FILE_TYPE_DISK && !final_folder.empty() &&
-         FinalPath(file) == final_folder + name;
+  return !final_folder.empty() && FinalPath(file) == final_folder + name;
 }
 
 // Removed through a handle of its own, once that handle shows what it is.

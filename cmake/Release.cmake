@@ -29,17 +29,31 @@ endif()
 # It links glibc, as the build does (Debian has no C++ library for musl); the
 # program calls nothing of glibc that loads shared libraries at run time
 # (user, group and host look-ups, iconv, dlopen), so the link warns of none.
-# The tests run the ordinary program, build/linux/tarnwick; sanitized builds
-# have no static runtime and pack the ordinary one.
-if(WIN32 OR TARNWICK_SANITIZERS OR TARNWICK_BUILD_FUZZERS)
-  set(released_program tarnwick)
-else()
-  add_executable(tarnwick_portable src/driver/main.cc)
-  target_link_libraries(tarnwick_portable PRIVATE tarnwick_driver)
-  target_link_options(tarnwick_portable PRIVATE -static)
-  set_target_properties(tarnwick_portable PROPERTIES
-    OUTPUT_NAME tarnwick RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/portable)
-  set(released_program tarnwick_portable)
+# The tests run the ordinary program, build/linux/tarnwick. The release build
+# (the linux preset) turns it on; a plain build from source leaves it out, and
+# so does any build whose flags cannot link a static program (a sanitizer's
+# runtime is a shared library). Without it the archive packs the ordinary one.
+option(TARNWICK_PORTABLE "Also build the static program that the Linux archive packs" OFF)
+set(released_program tarnwick)
+if(TARNWICK_PORTABLE AND NOT WIN32)
+  include(CheckCXXSourceCompiles)
+  # Asked again at every configure: the flags may have changed since.
+  unset(TARNWICK_STATIC_PROGRAM_LINKS CACHE)
+  set(CMAKE_REQUIRED_LINK_OPTIONS -static)
+  check_cxx_source_compiles("#include <string>\nint main(int c, char**) { return static_cast<int>(std::to_string(c).size()); }"
+    TARNWICK_STATIC_PROGRAM_LINKS)
+  unset(CMAKE_REQUIRED_LINK_OPTIONS)
+  if(TARNWICK_SANITIZERS OR TARNWICK_BUILD_FUZZERS OR NOT TARNWICK_STATIC_PROGRAM_LINKS)
+    message(WARNING "TARNWICK_PORTABLE: no static program links with these flags; "
+      "the Linux archive packs the ordinary program instead.")
+  else()
+    add_executable(tarnwick_portable src/driver/main.cc)
+    target_link_libraries(tarnwick_portable PRIVATE tarnwick_driver)
+    target_link_options(tarnwick_portable PRIVATE -static)
+    set_target_properties(tarnwick_portable PROPERTIES
+      OUTPUT_NAME tarnwick RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/portable)
+    set(released_program tarnwick_portable)
+  endif()
 endif()
 install(TARGETS ${released_program} RUNTIME DESTINATION .)
 install(FILES LICENSE CHANGELOG.md docs/user-guide.md docs/user-guide.zh-CN.md docs/tarnwick-run.png

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "fixtures.h"
 
@@ -88,7 +89,16 @@ void EndToEndTest::TearDown() {
 }
 
 ProgramRun EndToEndTest::Run(const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv;
+  return RunStartedBy({}, arguments);
+}
+
+ProgramRun EndToEndTest::RunWithin(int seconds, const std::vector<std::string>& arguments) {
+  return RunStartedBy({"/usr/bin/timeout", "-s", "KILL", std::to_string(seconds)}, arguments);
+}
+
+ProgramRun EndToEndTest::RunStartedBy(std::vector<std::string> starter,
+                                      const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv = std::move(starter);
   if (g_under_test.under_wine) argv.push_back("wine");
   argv.push_back(program_folder_ + "/" + ProgramName());
   argv.insert(argv.end(), arguments.begin(), arguments.end());

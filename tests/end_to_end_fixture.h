@@ -33,6 +33,10 @@ class EndToEndTest : public ::testing::Test {
   /// the program sees them (see Shown). Nothing may reach standard error.
   ProgramRun Run(const std::vector<std::string>& arguments);
 
+  /// As Run, but the program is killed once it has run for `seconds`, so
+  /// that a hang fails the test instead of holding up the whole suite.
+  ProgramRun RunWithin(int seconds, const std::vector<std::string>& arguments);
+
   /// A path as the program sees it: the same on Linux; on Windows with
   /// backslashes, and an absolute one on drive Z:, which Wine maps to "/".
   std::string Shown(const std::string& path) const;
@@ -51,6 +55,10 @@ class EndToEndTest : public ::testing::Test {
   std::string ProgramName() const;
 
   void AddPair(const std::string& name, const std::string& character, const std::string& settings);
+
+  /// Runs the program as Run does, through the command `starter` first.
+  ProgramRun RunStartedBy(std::vector<std::string> starter,
+                          const std::vector<std::string>& arguments);
 
   TempDir dir_;
   std::string root_;

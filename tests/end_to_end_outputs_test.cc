@@ -3,10 +3,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -42,11 +44,17 @@ TEST_F(EndToEndTest, AReadOnlyLayoutIsLeftAsItWas) {
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.7.xml ui.8.xml");
 }
 
-// Writes `name` in the program folder as a new file last written to an hour
-// ago, long enough for a leftover.
+// Dates the last write of `path` itself (not of what a link names) an hour
+// back, long enough for a leftover.
+void MakeHourOld(const std::string& path) {
+  timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Writes `path` as a file last written to an hour ago.
 void WriteOldFile(const std::string& path, const std::string& contents) {
   WriteBytes(path, contents);
-  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  MakeHourOld(path);
 }
 
 // Process numbers play no part: 2147483644 is no process on Linux, and
@@ -79,13 +87,58 @@ TEST_F(EndToEndTest, OldNewFilesOfEndedRunsAreRemovedAndNothingElse) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 
-// A writer that stalls for long (a disk that hangs in its flush) still holds
-// its new file: an open file description lock on Linux, seen from a run in
-// another PID namespace (a container, a Flatpak sandbox), where the writer's
-// process number means nothing; an open handle that shares nothing on Windows.
-TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
+// Only a regular file can be a leftover. A FIFO named like one must not hold
+// the run up, nor a symbolic link have the sweep judge and remove a file
+// that lies elsewhere. Both are an hour old, as a leftover would be.
+TEST_F(EndToEndTest, AFifoOrALinkNamedLikeALeftoverIsKept) {
   AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
-  const std::string held = program_folder_ + "/ui.7.xml." + std::to_string(getpid()) + "-0.part";
+  const std::string fifo = program_folder_ + "/ui.7.xml.2147483644-0.part";
+  const std::string link = program_folder_ + "/ui.8.xml.2147483644-0.part";
+  const std::string elsewhere = root_ + "/layouts/ui.8.xml";
+  const std::string left_over = program_folder_ + "/ui.9.xml.2147483644-0.part";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  MakeHourOld(fifo);
+  WriteOldFile(elsewhere, "a layout kept elsewhere");
+  fs::create_symlink(elsewhere, link);
+  MakeHourOld(link);
+  WriteOldFile(left_over, "cut short");
+
+  const ProgramRun run = RunWithin(30, {});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  EXPECT_EQ(ReadBytes(elsewhere), "a layout kept elsewhere");
+  EXPECT_FALSE(fs::exists(left_over));
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+struct HeldCase {
+  std::string name;
+  bool in_own_pid_namespace;
+};
+
+class HeldNewFile : public EndToEndTest, public ::testing::WithParamInterface<HeldCase> {};
+
+// A writer that stalls for long (a disk that hangs in its flush) still holds
+// its new file. On Linux its open file description lock shows it to a run of
+// any user; the file names a process number that no process has, so nothing
+// else can. The lock is seen from a run in another PID namespace too (a
+// container, a Flatpak sandbox), where the writer's own process number would
+// mean nothing. On Windows an open handle that shares nothing holds it.
+TEST_P(HeldNewFile, IsKept) {
+  const bool in_own_pid_namespace = GetParam().in_own_pid_namespace;
+  if (in_own_pid_namespace) {
+    SKIP_UNDER_WINE();
+    if (getuid() != 0 ||
+        RunProgram({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}, environment_, "/")
+                .exit_code != 0) {
+      GTEST_SKIP() << "needs root, to run the program in a PID namespace of its own by unshare";
+    }
+  }
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  const std::string held = program_folder_ + "/ui.7.xml." +
+                           (in_own_pid_namespace ? std::to_string(getpid()) : "2147483644") +
+                           "-0.part";
   const std::string left_over = program_folder_ + "/ui.8.xml.2147483644-0.part";
   WriteOldFile(held, "still being written");
   WriteOldFile(left_over, "cut short");
@@ -95,18 +148,13 @@ TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
     ASSERT_EQ(holder.ReadLine(), "held");
     run = Run({});
   } else {
-    if (getuid() != 0 ||
-        RunProgram({"/usr/bin/unshare", "--pid", "--fork", "/bin/true"}, environment_, "/")
-                .exit_code != 0) {
-      GTEST_SKIP() << "needs root, to run the program in a PID namespace of its own by unshare";
-    }
     const int fd = open(held.c_str(), O_RDWR | O_CLOEXEC);
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
-    run = RunProgram({"/usr/bin/unshare", "--pid", "--fork", program_folder_ + "/" + ProgramName()},
-                     environment_, root_ + "/caller");
+    run =
+        in_own_pid_namespace ? RunStartedBy({"/usr/bin/unshare", "--pid", "--fork"}, {}) : Run({});
     close(fd);
   }
   EXPECT_EQ(run.exit_code, 0);
@@ -114,6 +162,11 @@ TEST_F(EndToEndTest, AnOldNewFileThatItsWriterHoldsIsKept) {
   EXPECT_FALSE(fs::exists(left_over));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Writers, HeldNewFile,
+                         ::testing::Values(HeldCase{"InThisPidNamespace", false},
+                                           HeldCase{"InAnotherPidNamespace", true}),
+                         CaseName());
 
 // The Linux build and the Windows one under Wine in one program folder (a
 // player who runs the game under Wine): neither sees the other's process

@@ -98,6 +98,21 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopAtThePause,
                                            SignalCase{"BackgroundWrite", SIGTTOU}),
                          CaseName());
 
+// SIGSTOP, which no handler sees, leaves the terminal as the pause set it,
+// and a shell such as bash sets back its own meanwhile. Continued, the pause
+// takes its mode again: one key, unechoed, still ends it.
+TEST_F(TerminalTest, AStopNoHandlerSeesStillEndsInAPauseForOneKey) {
+  TerminalScript script{kPausePrompt, "q", SIGSTOP};
+  script.continue_after_stop = true;
+  script.shell_sets_terminal_back = true;
+  const TerminalRun run = RunOnTerminal(script);
+  EXPECT_TRUE(run.raw_after_continue);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.terminal_restored);
+  EXPECT_EQ(run.input_left, "");
+  EXPECT_TRUE(run.output.ends_with(kClosing + kPausePrompt + "\r\n")) << run.output;
+}
+
 // "setsid tarnwick" from a shell: the terminal is the shell's, not the
 // program's, which neither changes it nor reads the shell's keys.
 TEST_F(TerminalTest, ARunInASessionOfItsOwnLeavesTheTerminalToTheShell) {

@@ -235,6 +235,7 @@ void StopAndContinue(int master, int terminal, const termios& before, const Term
   termios now;
   if (WaitFor([&] { return ProcessState(job) == 'T'; })) {
     result.restored_while_stopped = tcgetattr(terminal, &now) == 0 && SameSettings(before, now);
+    if (script.shell_sets_terminal_back) tcsetattr(terminal, TCSANOW, &before);
   }
   kill(-job, SIGCONT);
   result.raw_after_continue =

@@ -48,6 +48,9 @@ struct TerminalScript {
   /// The signal stops the program instead, as a foreground job of a shell;
   /// once stopped, it is continued, and then the key is typed.
   bool continue_after_stop = false;
+  /// While the job is stopped, the shell sets the terminal back to the
+  /// settings it had before the run, as bash does.
+  bool shell_sets_terminal_back = false;
 };
 
 /// What a program run on a terminal left behind.

@@ -26,6 +26,64 @@ bool IsLeftoverFile(const WIN32_FIND_DATAW& found,
          now >= written && now - written >= kLeftoverAgeSeconds * kFileTimeUnitsPerSecond;
 }
 
+// The path of an open file or folder with every link on the way followed;
+// empty when the system cannot tell.
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);
+  }
+}
+
+std::wstring FinalFolderPath(const std::wstring& folder) {
+  const HANDLE handle = CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::wstring path = FinalPath(handle);
+  CloseHandle(handle);
+  if (!path.empty() && !path.ends_with(L'\\')) {
+    path += L'\\';
+  }
+  return path;
+}
+
+// A file that lies in the folder itself. Under Wine a symbolic link of the
+// Unix file system shows as the file it names, with no reparse point, and
+// removing it would remove that file; its final path gives it away.
+bool IsFileOfFolder(HANDLE file, const std::wstring& final_folder, const wchar_t* name) {
+  return !final_folder.empty() && FinalPath(file) == final_folder + name;
+}
+
+// Removed through a handle of its own, once that handle shows what it is.
+// A writer's open handle shares nothing, so the system refuses this one
+// while the file is still being written.
+void RemoveIfFileOfFolder(const std::wstring& path, const std::wstring& final_folder,
+                          const wchar_t* name) {
+  const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  if (IsFileOfFolder(file, final_folder, name)) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+  }
+  CloseHandle(file);
+}
+
 }  // namespace
 
 void NewFileMade(const NativeString&) { AcquireSRWLockExclusive(&g_new_file_lock); }
@@ -51,11 +109,16 @@ void RemoveLeftoverFiles(const NativeString& folder,
   if (search == INVALID_HANDLE_VALUE) {
     return;
   }
+  // Asked only once a file looks like a leftover, which few runs meet.
+  std::wstring final_folder;
+  bool final_folder_known = false;
   do {
-    // A writer's open handle shares nothing, so the system refuses to
-    // remove a file that is still being written.
     if (IsLeftoverFile(found, is_new_file_name, now)) {
-      DeleteFileW(ExtendedLengthPath(prefix + found.cFileName).c_str());
+      if (!final_folder_known) {
+        final_folder = FinalFolderPath(prefix);
+        final_folder_known = true;
+      }
+      RemoveIfFileOfFolder(prefix + found.cFileName, final_folder, found.cFileName);
     }
   } while (FindNextFileW(search, &found));
   FindClose(search);

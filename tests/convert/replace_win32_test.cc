@@ -1,16 +1,18 @@
-// Windows only: the replace of an output file under a power cut. No power
-// cut can be staged under Wine, so the order of the file calls shows it
-// instead: the test points this program's imports of FlushFileBuffers and
-// MoveFileExW at recorders, which can also fail the flush.
+// Windows only: the replace of an output file under a power cut, and its new
+// file under another run's sweep of leftovers. No power cut can be staged
+// under Wine, so the order of the file calls shows it instead: the test
+// points this program's imports of FlushFileBuffers and MoveFileExW at
+// recorders, which can also fail the flush or, while the new file is open,
+// try to remove it as a sweep would.
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "convert/file_io.h"
+#include "import_slot.h"
 #include "temp_dir.h"
 
 namespace {
@@ -18,14 +20,31 @@ namespace {
 struct ReplaceSeam {
   std::string calls;  ///< "flush " and "move " in order.
   bool flush_fails = false;
+  bool flush_removes_new_file = false;
+  DWORD removal_error = ERROR_SUCCESS;
 };
 
 ReplaceSeam g_seam;
 decltype(&FlushFileBuffers) g_real_flush = nullptr;
 decltype(&MoveFileExW) g_real_move = nullptr;
 
+// As another run's sweep: finds the new file by its name and removes it
+// through a handle of its own.
+DWORD RemoveNewFile() {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(L"ui.7.xml.*.part", &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return GetLastError();
+  }
+  FindClose(search);
+  return DeleteFileW(found.cFileName) ? ERROR_SUCCESS : GetLastError();
+}
+
 BOOL WINAPI RecordFlush(HANDLE file) {
   g_seam.calls += "flush ";
+  if (g_seam.flush_removes_new_file) {
+    g_seam.removal_error = RemoveNewFile();
+  }
   if (g_seam.flush_fails) {
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
@@ -36,36 +55,6 @@ BOOL WINAPI RecordFlush(HANDLE file) {
 BOOL WINAPI RecordMove(const wchar_t* from, const wchar_t* to, DWORD flags) {
   g_seam.calls += "move ";
   return g_real_move(from, to, flags);
-}
-
-// Points this program's import slot of `function` at `replacement`; returns
-// what the slot held, or null when the program does not import it.
-void* SwapImport(const char* function, void* replacement) {
-  auto* const base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
-  const auto* const dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* const nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* library =
-           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       library->Name != 0; ++library) {
-    const auto* name =
-        reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
-    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
-    for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-      if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
-      const auto* by_name =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) != 0) continue;
-      DWORD protection = 0;
-      VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection);
-      void* const previous = reinterpret_cast<void*>(slot->u1.Function);
-      slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
-      return previous;
-    }
-  }
-  return nullptr;
 }
 
 class ReplaceSeamTest : public InTempDirTest {
@@ -101,6 +90,16 @@ TEST_F(ReplaceSeamTest, AFailedFlushKeepsTheEarlierLayout) {
   EXPECT_FALSE(ReplaceFileContents(L"ui.7.xml", "new", 3));
   EXPECT_EQ(g_seam.calls, "flush ");
   EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
+  EXPECT_EQ(ListFolder("."), "ui.7.xml");
+}
+
+// The sweep tells a new file that is still being written from a leftover by
+// the system's refusal to remove it.
+TEST_F(ReplaceSeamTest, NoOtherHandleCanRemoveTheNewFileWhileItIsOpen) {
+  g_seam.flush_removes_new_file = true;
+  EXPECT_TRUE(ReplaceFileContents(L"ui.7.xml", "new", 3));
+  EXPECT_EQ(g_seam.removal_error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadBytes("ui.7.xml"), "new");
   EXPECT_EQ(ListFolder("."), "ui.7.xml");
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/file_io.h"
 #include "convert/quiet_read.h"
 #include "fixtures.h"
 #include "temp_dir.h"
@@ -270,6 +271,22 @@ TEST_P(ReadFails, GivesItsResultAndWritesNothing) {
   EXPECT_EQ(output_name, "");
   EXPECT_EQ(ReadBytes("ui.7.xml"), "an earlier layout");
   EXPECT_EQ(ListFolder("."), "A@S.tmp A@S_sc.tmp ui.7.xml");
+}
+
+// Through the conversion a failed read and a file that ends before its
+// stamped size look alike while the stamp holds: neither is taken. The read
+// itself must still say which it was, or only that stamp check would stand
+// between a disk error and a layout cut short.
+TEST_P(ReadFails, IsToldFromTheEndOfTheFile) {
+  const ReadErrorCase& c = GetParam();
+  const std::string contents = "head\0<ui>"s + std::string(300000, 'x') + "</ui>\0"s;
+  WriteBytes(c.path, contents);
+  g_disk = {c.path, c.failing_from, 0};
+  InputFile file;
+  ASSERT_TRUE(file.Open(c.path));
+  std::string buffer(contents.size(), '\0');
+  EXPECT_EQ(file.ReadAt(0, buffer.data(), buffer.size()), -1);
+  EXPECT_GT(g_disk.failed_reads, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,

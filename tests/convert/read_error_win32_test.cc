@@ -16,6 +16,7 @@
 #include "convert/file_io.h"
 #include "fixtures.h"
 #include "import_slot.h"
+#include "read_error_cases.h"
 #include "temp_dir.h"
 
 namespace {
@@ -52,15 +53,6 @@ BOOL WINAPI ReadFromFailingDisk(HANDLE file, void* buffer, DWORD size, DWORD* go
   return g_real_read(file, buffer, size, got, overlapped);
 }
 
-struct ReadErrorCase {
-  std::string name;
-  std::string path;
-  std::int64_t failing_from;
-  ConversionResult result;
-};
-
-void PrintTo(const ReadErrorCase& c, std::ostream* out) { *out << c.name; }
-
 class ReadFails : public InTempDirTest, public ::testing::WithParamInterface<ReadErrorCase> {
  protected:
   void SetUp() override {
@@ -69,7 +61,7 @@ class ReadFails : public InTempDirTest, public ::testing::WithParamInterface<Rea
         SwapImport("ReadFile", reinterpret_cast<void*>(&ReadFromFailingDisk)));
     ASSERT_NE(g_real_read, nullptr);
     WriteBytes("A@S.tmp", CharacterFile(7));
-    WriteBytes("A@S_sc.tmp", "head\0<ui>"s + std::string(300000, 'x') + "</ui>\0"s);
+    WriteBytes("A@S_sc.tmp", kLongSettingsFile);
     WriteBytes("ui.7.xml", "an earlier layout");
     FailReadsOf(GetParam().path, GetParam().failing_from);
   }
@@ -113,13 +105,6 @@ TEST_P(ReadFails, IsToldFromTheEndOfTheFile) {
   EXPECT_GT(g_disk.failed_reads, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,
-                         ::testing::Values(ReadErrorCase{"SettingsPastTheFirstRead", "A@S_sc.tmp",
-                                                         204800, kCannotOpenSettingsFile},
-                                           ReadErrorCase{"SettingsFromTheStart", "A@S_sc.tmp", 0,
-                                                         kCannotOpenSettingsFile},
-                                           ReadErrorCase{"CharacterFile", "A@S.tmp", 0,
-                                                         kCannotOpenCharacterFile}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFails, ::testing::ValuesIn(kReadErrorCases), CaseName());
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "convert/file_io.h"
 #include "convert/quiet_read.h"
 #include "fixtures.h"
+#include "read_error_cases.h"
 #include "temp_dir.h"
 
 namespace {
@@ -249,20 +250,13 @@ TEST_F(ShrinkingFileTest, ASettingsFileCutInsideItsBlockIsReadAgainAsItNowStands
   EXPECT_EQ(ReadBytes("ui.7.xml"), Utf16Of("<ui>abc"));
 }
 
-struct ReadErrorCase {
-  std::string name;
-  std::string path;
-  off_t failing_from;
-  ConversionResult result;
-};
-
 class ReadFails : public ShrinkingFileTest, public ::testing::WithParamInterface<ReadErrorCase> {};
 
 // A read error is never taken for the end of the file.
 TEST_P(ReadFails, GivesItsResultAndWritesNothing) {
   const ReadErrorCase& c = GetParam();
   WriteBytes("A@S.tmp", CharacterFile(7));
-  WriteBytes("A@S_sc.tmp", "head\0<ui>"s + std::string(300000, 'x') + "</ui>\0"s);
+  WriteBytes("A@S_sc.tmp", kLongSettingsFile);
   WriteBytes("ui.7.xml", "an earlier layout");
   g_disk = {c.path, c.failing_from, 0};
   NativeString output_name;
@@ -279,24 +273,16 @@ TEST_P(ReadFails, GivesItsResultAndWritesNothing) {
 // between a disk error and a layout cut short.
 TEST_P(ReadFails, IsToldFromTheEndOfTheFile) {
   const ReadErrorCase& c = GetParam();
-  const std::string contents = "head\0<ui>"s + std::string(300000, 'x') + "</ui>\0"s;
-  WriteBytes(c.path, contents);
+  WriteBytes(c.path, kLongSettingsFile);
   g_disk = {c.path, c.failing_from, 0};
   InputFile file;
   ASSERT_TRUE(file.Open(c.path));
-  std::string buffer(contents.size(), '\0');
+  std::string buffer(kLongSettingsFile.size(), '\0');
   EXPECT_EQ(file.ReadAt(0, buffer.data(), buffer.size()), -1);
   EXPECT_GT(g_disk.failed_reads, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReadFails,
-                         ::testing::Values(ReadErrorCase{"SettingsPastTheFirstRead", "A@S_sc.tmp",
-                                                         204800, kCannotOpenSettingsFile},
-                                           ReadErrorCase{"SettingsFromTheStart", "A@S_sc.tmp", 0,
-                                                         kCannotOpenSettingsFile},
-                                           ReadErrorCase{"CharacterFile", "A@S.tmp", 0,
-                                                         kCannotOpenCharacterFile}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFails, ::testing::ValuesIn(kReadErrorCases), CaseName());
 
 // The settings file as the game writes it, version `number` of `size` bytes
 // (every version as long as the next), and the block the tool cuts out of it.

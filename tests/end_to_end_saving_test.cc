@@ -213,7 +213,8 @@ class WholeSecondsFileSystem : public SavingTest {
     const std::string image = root_ + "/whole-seconds.img";
     mount_point_ = root_ + "/whole-seconds";
     std::filesystem::create_directories(mount_point_);
-    std::filesystem::resize_file(WriteEmpty(image), 32 << 20);
+    WriteBytes(image, "");
+    std::filesystem::resize_file(image, 32 << 20);
     const ProgramRun made =
         RunProgram({"/sbin/mkfs.ext3", "-q", "-F", "-I", "128", image}, environment_, root_);
     const ProgramRun mounted =
@@ -235,11 +236,6 @@ class WholeSecondsFileSystem : public SavingTest {
       umount2(mount_point_.c_str(), MNT_DETACH);
     }
     SavingTest::TearDown();
-  }
-
-  static std::string WriteEmpty(const std::string& path) {
-    WriteBytes(path, "");
-    return path;
   }
 
   std::string mount_point_;

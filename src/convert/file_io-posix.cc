@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
 namespace {
@@ -117,6 +119,24 @@ FileStamp InputFile::CurrentStamp() const {
     return {};
   }
   return StampOf(info);
+}
+
+StampTrust InputFile::Trust() const {
+  struct statfs info;
+  if (handle_ < 0 || fstatfs(Fd(handle_), &info) != 0) {
+    return StampTrust::kUntrusted;
+  }
+  return TrustOfLinuxFileSystem(static_cast<std::uint64_t>(info.f_type));
+}
+
+WriterCheck InputFile::StartWriterWatch() {
+  watching_writers_ = false;
+  return WriterCheck::kUnknown;
+}
+
+bool InputFile::EndWriterWatch() {
+  watching_writers_ = false;
+  return true;
 }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {

@@ -7,6 +7,7 @@
 
 #include "base/extended_path.h"
 #include "convert/file_io.h"
+#include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
 namespace {
@@ -129,6 +130,26 @@ FileStamp InputFile::CurrentStamp() const {
     return {};
   }
   return stamp;
+}
+
+StampTrust InputFile::Trust() const {
+  wchar_t file_system[MAX_PATH + 1] = {};
+  if (handle_ == -1 || !GetVolumeInformationByHandleW(Win32Handle(handle_), nullptr, 0, nullptr,
+                                                      nullptr, nullptr, file_system,
+                                                      MAX_PATH + 1)) {
+    return StampTrust::kUntrusted;
+  }
+  return TrustOfWindowsVolume(file_system, false);
+}
+
+WriterCheck InputFile::StartWriterWatch() {
+  watching_writers_ = false;
+  return WriterCheck::kUnknown;
+}
+
+bool InputFile::EndWriterWatch() {
+  watching_writers_ = false;
+  return true;
 }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {

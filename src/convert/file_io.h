@@ -18,6 +18,22 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
+/// Whether a file system's stamps show every write. Only a local file system
+/// whose change time the kernel keeps, which no program can set back, and
+/// whose times come from this machine's clock is trusted: there an old stamp
+/// that holds across a read proves the read saw one whole version. FAT and
+/// exFAT (whose change time is the write time, which any program can set),
+/// FUSE, network shares, and any file system the program does not know are
+/// not.
+enum class StampTrust { kUntrusted, kTrusted };
+
+/// Whether another program holds a file open for writing.
+enum class WriterCheck {
+  kUnknown,  ///< The system cannot tell (or will not tell this program).
+  kNone,     ///< Nobody does now; one that opens it later ends the watch.
+  kOpen,     ///< Somebody does: the file may be in the midst of a save.
+};
+
 /// How long ago, by the system's clock, a time of a FileStamp (`modified`
 /// or `changed`) was, in nanoseconds; negative for a time in the future.
 std::int64_t NanosecondsSince(std::int64_t stamp_time);
@@ -41,6 +57,19 @@ class InputFile {
   /// The file's stamp now; its size is -1 when it cannot be taken.
   FileStamp CurrentStamp() const;
 
+  /// Whether the file system that holds the file keeps stamps that can be
+  /// trusted (see StampTrust).
+  StampTrust Trust() const;
+
+  /// Starts watching for a writer over the reads that follow, until
+  /// EndWriterWatch. A writer that opens the file meanwhile is never made to
+  /// wait for this program beyond the moment the system tells it.
+  WriterCheck StartWriterWatch();
+
+  /// Ends the watch; false when a writer opened the file during it, so that
+  /// the reads since StartWriterWatch may hold a save in the making.
+  bool EndWriterWatch();
+
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived, fewer only where the file ends; -1 when a read fails, since
   /// the bytes are then not the file's.
@@ -51,6 +80,7 @@ class InputFile {
 
   std::intptr_t handle_ = -1;
   FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.
+  bool watching_writers_ = false;
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "convert/file_io.h"
+
+/// The trust that a Linux file system's stamps earn, by the type that
+/// statfs gives (f_type). Also asked by the Windows program under Wine,
+/// whose files lie on Linux file systems.
+StampTrust TrustOfLinuxFileSystem(std::uint64_t type);
+
+/// The trust that a Windows volume's stamps earn, by the name of its file
+/// system ("NTFS", "FAT32", ...) and whether it lies on another machine.
+StampTrust TrustOfWindowsVolume(std::wstring_view file_system_name, bool remote);

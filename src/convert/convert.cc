@@ -61,20 +61,23 @@ ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, CharacterHea
   return ReadAttempt::kDone;
 }
 
-// The game rewrites the character file too: an ID read while it does so
-// would name the layout after a wrong character.
-ConversionResult ReadCharacterId(const NativeString& character_path, std::int64_t& character_id) {
+// One look at the character file (see LookAtFile). The game rewrites it
+// too: an ID read while it does so would name the layout after a wrong
+// character. On kTaken, `result` and `character_id` hold what it gave.
+LookOutcome LookAtCharacterFile(const NativeString& character_path, FileLooks& looks,
+                                ConversionResult& result, std::int64_t& character_id,
+                                std::int64_t& due_ns) {
   InputFile file;
   if (!file.Open(character_path)) {
-    return kCannotOpenCharacterFile;
+    return LookOutcome::kFailed;
   }
-  ConversionResult result = kCannotOpenCharacterFile;
   CharacterHead head{};
-  const bool read =
-      ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  return LookAtFile(
+      file, looks,
+      [&](std::int64_t size, std::span<const unsigned char>& bytes) {
         return ReadCharacterIdOnce(file, size, head, bytes, result, character_id);
-      });
-  return read ? result : kCannotOpenCharacterFile;
+      },
+      due_ns);
 }
 
 // The memory of one pair. A block that ends within the first read needs the
@@ -209,26 +212,25 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
   return ReadAttempt::kDone;
 }
 
-// The game may be saving the settings file: a read counts only once it can
-// be trusted to hold one whole version of the file (see ReadWhenQuiet). A
-// file that never holds still long enough, or that cannot be read, gives
-// kCannotOpenSettingsFile and writes nothing.
-ConversionResult ReadUiBlock(const NativeString& settings_path, PairBuffer& buffer,
-                             UiBlock& block) {
+// One look at the settings file (see LookAtFile). On kTaken, `result` and
+// `block` tell what the read in `buffer` gave.
+LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& looks,
+                               PairBuffer& buffer, UiBlock& block, ConversionResult& result,
+                               std::int64_t& due_ns) {
   InputFile file;
   if (!file.Open(settings_path)) {
-    return kCannotOpenSettingsFile;
+    return LookOutcome::kFailed;
   }
-  ConversionResult result = kCannotOpenSettingsFile;
   // A rewrite may change the size: each read goes by the stamp taken for it.
-  const bool read =
-      ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  return LookAtFile(
+      file, looks,
+      [&](std::int64_t size, std::span<const unsigned char>& bytes) {
         const ReadAttempt attempt =
             ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
         bytes = std::span(buffer.settings.get(), buffer.settings_size);
         return attempt;
-      });
-  return read ? result : kCannotOpenSettingsFile;
+      },
+      due_ns);
 }
 
 // The output file: the byte-order mark, then the block's UTF-16LE code units.
@@ -266,21 +268,9 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
 
 namespace {
 
-ConversionResult ConvertWithBuffer(const NativeString& character_path,
-                                   const NativeString& settings_path,
-                                   const NativeString& output_folder, NativeString& output_name,
-                                   PairBuffer& buffer) {
-  std::int64_t character_id = 0;
-  const ConversionResult id_result = ReadCharacterId(character_path, character_id);
-  if (id_result != kConverted) {
-    return id_result;
-  }
-  UiBlock block;
-  const ConversionResult read = ReadUiBlock(settings_path, buffer, block);
-  if (read != kConverted) {
-    return read;
-  }
-
+ConversionResult WriteUiBlock(const UiBlock& block, std::int64_t character_id,
+                              const NativeString& output_folder, NativeString& output_name,
+                              PairBuffer& buffer) {
   // Decoding comes first, so a damaged block never touches an earlier output.
   unsigned char* output = OutputRoom(buffer, block.size);
   std::size_t output_size = 0;
@@ -296,14 +286,84 @@ ConversionResult ConvertWithBuffer(const NativeString& character_path,
   return kConverted;
 }
 
+// Both files are looked at in every look of the pair, so that a pair whose
+// files were both saved a moment ago waits once. The settings file is taken
+// only in the look that takes the character file or after it: its bytes are
+// not kept from one look to the next.
+bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString& output_name,
+                          ConversionResult& result, std::int64_t& due_ns, PairBuffer& buffer) {
+  std::int64_t character_due = 0;
+  if (!looks.character_taken) {
+    const LookOutcome character =
+        LookAtCharacterFile(paths.character_path, looks.character, looks.character_result,
+                            looks.character_id, character_due);
+    if (character == LookOutcome::kFailed) {
+      result = kCannotOpenCharacterFile;
+      return true;
+    }
+    looks.character_taken = character == LookOutcome::kTaken;
+    if (looks.character_taken && looks.character_result != kConverted) {
+      result = looks.character_result;
+      return true;
+    }
+  }
+  UiBlock block;
+  ConversionResult settings_result = kCannotOpenSettingsFile;
+  std::int64_t settings_due = 0;
+  const LookOutcome settings = LookAtSettingsFile(paths.settings_path, looks.settings, buffer,
+                                                  block, settings_result, settings_due);
+  if (settings == LookOutcome::kFailed) {
+    if (looks.character_taken) {
+      result = kCannotOpenSettingsFile;
+      return true;
+    }
+    // What the character file gives comes first: it may end the pair
+    // without the settings file, whose failure is looked for again then.
+    looks.settings = {};
+    due_ns = character_due;
+    return false;
+  }
+  if (settings == LookOutcome::kTaken && looks.character_taken) {
+    result = settings_result != kConverted ? settings_result
+                                           : WriteUiBlock(block, looks.character_id,
+                                                          paths.output_folder, output_name, buffer);
+    return true;
+  }
+  // A settings file taken while the character file still waits is read
+  // again with it: a settled one is taken again at once, one whose reads
+  // agreed agrees with this read.
+  if (settings == LookOutcome::kTaken) {
+    settings_due = looks.settings.held ? looks.settings.last_read_end_ns + kSettleIntervalNs : 0;
+  }
+  due_ns = std::max(looks.character_taken ? 0 : character_due, settings_due);
+  return false;
+}
+
 }  // namespace
+
+bool LookAtFilePair(const PairPaths& paths, PairLooks& looks, NativeString& output_name,
+                    ConversionResult& result, std::int64_t& due_ns) {
+  PairBuffer& buffer = ReusedPairBuffer();
+  const bool done = LookAtPairWithBuffer(paths, looks, output_name, result, due_ns, buffer);
+  GiveBackLargeMemory(buffer);
+  return done;
+}
 
 ConversionResult ConvertFilePair(const NativeString& character_path,
                                  const NativeString& settings_path,
                                  const NativeString& output_folder, NativeString& output_name) {
-  PairBuffer& buffer = ReusedPairBuffer();
-  const ConversionResult result =
-      ConvertWithBuffer(character_path, settings_path, output_folder, output_name, buffer);
-  GiveBackLargeMemory(buffer);
-  return result;
+  const PairPaths paths{character_path, settings_path, output_folder};
+  PairLooks looks;
+  const SettleClock& clock = CurrentSettleClock();
+  for (;;) {
+    ConversionResult result = kCannotOpenSettingsFile;
+    std::int64_t due_ns = 0;
+    if (LookAtFilePair(paths, looks, output_name, result, due_ns)) {
+      return result;
+    }
+    const std::int64_t now = clock.now_ns();
+    if (due_ns > now) {
+      clock.sleep_ns(due_ns - now);
+    }
+  }
 }

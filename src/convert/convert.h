@@ -5,6 +5,7 @@
 
 #include "base/native_text.h"
 #include "convert/conversion_result.h"
+#include "convert/quiet_read.h"
 
 /// The largest character ID the game hands out; larger ones mean a damaged
 /// or foreign character file.
@@ -28,16 +29,38 @@ NativeString OutputNameFor(std::int64_t character_id);
 /// `output_folder`, or in the working directory when that is empty.
 NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name);
 
-/// Reads the character ID from the character file, cuts the "<ui>" block out
-/// of the settings file and writes it as UTF-16LE with a byte-order mark into
-/// `output_folder` (see OutputPathFor) under the output name, which is set on
-/// kConverted and kCannotCreateOutputFile and left alone otherwise. The block
-/// starts at the first "<ui>" that lies wholly within the first
-/// kReadBufferSize bytes and runs to the first NUL byte after it or the end of
-/// the file. Each input file is read once it has held still (ReadWhenQuiet):
-/// a settings file that does not, or that cannot be read whole, gives
-/// kCannotOpenSettingsFile, a character file kCannotOpenCharacterFile.
-/// Prints nothing.
+/// The files of one pair and where its output goes (see OutputPathFor).
+struct PairPaths {
+  NativeString character_path;
+  NativeString settings_path;
+  NativeString output_folder;
+};
+
+/// What the looks at one pair's files found so far; starts empty.
+struct PairLooks {
+  FileLooks character;
+  FileLooks settings;
+  bool character_taken = false;
+  ConversionResult character_result = kCannotOpenCharacterFile;
+  std::int64_t character_id = 0;
+};
+
+/// Looks at the pair's files once (LookAtFile) and converts the pair once
+/// both can be taken: reads the character ID from the character file, cuts
+/// the "<ui>" block out of the settings file and writes it as UTF-16LE with
+/// a byte-order mark into `output_folder` under the output name, which is set
+/// on kConverted and kCannotCreateOutputFile and left alone otherwise. The
+/// block starts at the first "<ui>" that lies wholly within the first
+/// kReadBufferSize bytes and runs to the first NUL byte after it or the end
+/// of the file. True when the pair is done, with `result`; false when a file
+/// needs another look, not before `due_ns`. A settings file that cannot be
+/// read whole, or does not hold still in time, gives kCannotOpenSettingsFile;
+/// a character file kCannotOpenCharacterFile. Prints nothing.
+bool LookAtFilePair(const PairPaths& paths, PairLooks& looks, NativeString& output_name,
+                    ConversionResult& result, std::int64_t& due_ns);
+
+/// Converts one pair alone: LookAtFilePair until it is done, waiting in
+/// between.
 ConversionResult ConvertFilePair(const NativeString& character_path,
                                  const NativeString& settings_path,
                                  const NativeString& output_folder, NativeString& output_name);

@@ -3,31 +3,38 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <vector>
 
 // A game saves by writing its file in pieces; once it is done, the file
-// holds still. A file's stamp (size, write time, change time) tells a
-// change, but only one that falls into another step of the file system's
-// clock than the stamp's times do: two versions written within one step of
-// FAT's two seconds, or of the whole seconds of ext3 and many network
-// shares, may leave one stamp. As git does for its index, a stamp is
-// trusted only when its newest time lies more than one step before the read
-// began, so that any write since shows in the stamp after the read. A file
-// changed more lately is read twice, the settle interval apart, and taken
-// when both reads gave the same bytes under the same stamp.
+// holds still. A read is taken only when something vouches that it saw one
+// whole version.
 //
-// The change time is in the stamp because no program on POSIX can set it
-// back: a restore or sync tool that sets the write time back still leaves a
-// fresh change time, which makes the file young. Within one step it tells
-// nothing more than the write time: a write sets both to one value (so on
-// ext4, ext3 and tmpfs).
+// The stamp (size, write time, change time) vouches for it only on a local
+// file system whose change time the kernel keeps from this machine's clock
+// and no program can set back: ext2/3/4, xfs, btrfs, tmpfs, f2fs and overlay
+// on Linux, local NTFS and ReFS on Windows. There, as git does for its index,
+// a stamp whose newest time lies more than one step of the file system's
+// clock before the read began shows any write since, so one read under a
+// stamp that held across it is one version. A restore or sync tool that
+// dates the write time back still leaves a fresh change time.
 //
-// What stays out of sight: a writer that stalls halfway for longer than the
-// settle interval and later goes on (the half it left is read twice alike,
-// unless it resumes during the reads); a file system whose times lag this
-// machine's clock by more than a step (a network share's server), or tick
-// in steps coarser than two seconds; and, on Windows only, a program that
-// sets the change time back too.
+// Nowhere else is a stamp worth that: FAT and exFAT keep no change time of
+// their own and any program sets their times; a network share's times come
+// from its server's clock and may hold still while a client writes; a FUSE
+// file system's are whatever its daemon says. There a file is read at least
+// twice, kSettleIntervalNs apart, and taken when the reads agree. So is a
+// file changed within the last step, or dated ahead, anywhere.
+//
+// A file that a program holds open for writing may be halfway through a
+// save whose writer only paused, so it is never taken on its stamp: only once
+// its reads have agreed for kWriterStillNs. Where the system tells of such a
+// writer (a read lease on Linux), a writer that opens the file during a read
+// also makes that read count for nothing.
+//
+// What stays out of sight: a writer that pauses for longer than the interval
+// where neither the stamp nor the system tells anything (FAT, exFAT, FUSE or
+// a network share where no lease is granted; the Windows program anywhere,
+// since Windows offers no such check that never holds up the writer); and a
+// Windows program that sets a file's change time back too.
 
 namespace {
 
@@ -49,20 +56,20 @@ bool IsSettled(const SettleClock& clock, const FileStamp& stamp) {
   return clock.file_time_age_ns(std::max(stamp.modified, stamp.changed)) > kFileClockStepNs;
 }
 
-// The bytes of the last read under one stamp, for the next read to match.
-struct EarlierRead {
-  std::vector<unsigned char> bytes;
-  bool held = false;
+StampTrust TrustOf(const InputFile& file) { return file.Trust(); }
+WriterCheck StartWriterWatchOf(InputFile& file) { return file.StartWriterWatch(); }
+bool EndWriterWatchOf(InputFile& file) { return file.EndWriterWatch(); }
 
-  bool Matches(std::span<const unsigned char> read) const {
-    return held && std::ranges::equal(bytes, read);
-  }
-  void Hold(std::span<const unsigned char> read) {
-    bytes.assign(read.begin(), read.end());
-    held = true;
-  }
-  void Drop() { held = false; }
-};
+// The read began a new stretch of agreeing reads.
+void HoldRead(FileLooks& looks, const FileStamp& stamp, const Digest& digest, bool writer_free,
+              std::int64_t started, std::int64_t ended) {
+  looks.held = true;
+  looks.stamp = stamp;
+  looks.digest = digest;
+  looks.held_writer_free = writer_free;
+  looks.still_since_ns = started;
+  looks.last_read_end_ns = ended;
+}
 
 }  // namespace
 
@@ -71,48 +78,71 @@ SettleClock& CurrentSettleClock() {
   return clock;
 }
 
-bool ReadWhenQuiet(InputFile& file, const ReadOnce& read) {
+FileFacts& CurrentFileFacts() {
+  static FileFacts facts{TrustOf, StartWriterWatchOf, EndWriterWatchOf};
+  return facts;
+}
+
+LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
+                       std::int64_t& due_ns) {
   const SettleClock& clock = CurrentSettleClock();
-  const std::int64_t deadline = clock.now_ns() + kMaxSettleWaitNs;
-  FileStamp stamp = file.OpenedStamp();
-  EarlierRead earlier;
-  for (;;) {
-    const bool settled = IsSettled(clock, stamp);
-    std::span<const unsigned char> bytes;
-    const ReadAttempt attempt = read(stamp.size, bytes);
-    if (attempt == ReadAttempt::kFailed) {
-      return false;
-    }
-    const FileStamp after = file.CurrentStamp();
-    if (after.size < 0) {
-      return false;
-    }
+  const FileFacts& facts = CurrentFileFacts();
+  const std::int64_t started = clock.now_ns();
+  if (looks.first_read_ns < 0) {
+    looks.first_read_ns = started;
+  }
+  const FileStamp before = file.CurrentStamp();
+  if (before.size < 0) {
+    return LookOutcome::kFailed;
+  }
+  // Judged before the read: a write during it must find the stamp young.
+  const bool settled = facts.trust(file) == StampTrust::kTrusted && IsSettled(clock, before);
+  const WriterCheck writer = facts.start_writer_watch(file);
+  std::span<const unsigned char> bytes;
+  const ReadAttempt attempt = read(before.size, bytes);
+  const bool undisturbed = facts.end_writer_watch(file);
+  const std::int64_t ended = clock.now_ns();
+  if (attempt == ReadAttempt::kFailed) {
+    return LookOutcome::kFailed;
+  }
+  const FileStamp after = file.CurrentStamp();
+  if (after.size < 0) {
+    return LookOutcome::kFailed;
+  }
+  const bool writer_free = writer != WriterCheck::kOpen && undisturbed;
+  if (after != before || !undisturbed) {
+    looks.held = false;
+  } else if (attempt == ReadAttempt::kEndedEarly) {
     // A young file that ends early may be in the midst of a rewrite that
     // its stamp cannot show; an old one has lost bytes it should hold.
-    if (after == stamp && attempt == ReadAttempt::kEndedEarly && settled) {
-      return false;
+    if (settled && writer_free) {
+      return LookOutcome::kFailed;
     }
-    if (after == stamp && attempt == ReadAttempt::kDone) {
-      if (settled || earlier.Matches(bytes)) {
-        return true;
+    looks.held = false;
+  } else if (settled && writer_free) {
+    // Nothing to remember: a later look at the same stamp is settled too.
+    looks.held = false;
+    return LookOutcome::kTaken;
+  } else {
+    const Digest digest = DigestOf(bytes);
+    const bool agrees = looks.held && looks.stamp == after && looks.digest == digest &&
+                        started - looks.last_read_end_ns >= kSettleIntervalNs;
+    if (agrees) {
+      const bool both_writer_free = looks.held_writer_free && writer_free;
+      looks.held_writer_free = writer_free;
+      looks.last_read_end_ns = ended;
+      if (both_writer_free || started - looks.still_since_ns >= kWriterStillNs) {
+        return LookOutcome::kTaken;
       }
-      earlier.Hold(bytes);
     } else {
-      earlier.Drop();
-    }
-    // Checked after every read, so that reads slower than the interval
-    // cannot go on past the deadline.
-    if (clock.now_ns() + kSettleIntervalNs >= deadline) {
-      return false;
-    }
-    clock.sleep_ns(kSettleIntervalNs);
-    const FileStamp seen = file.CurrentStamp();
-    if (seen.size < 0) {
-      return false;
-    }
-    if (seen != stamp) {
-      earlier.Drop();
-      stamp = seen;
+      HoldRead(looks, after, digest, writer_free, started, ended);
     }
   }
+  // Checked after every read, so that reads slower than the interval cannot
+  // go on past the deadline.
+  if (ended + kSettleIntervalNs > looks.first_read_ns + kMaxSettleWaitNs) {
+    return LookOutcome::kFailed;
+  }
+  due_ns = ended + kSettleIntervalNs;
+  return LookOutcome::kAgain;
 }

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "convert/file_io.h"
+#include "convert/pair_queue.h"
 #include "convert/report.h"
 #include "convert/temporary_name.h"
 #include "driver/messages.h"
@@ -102,52 +103,52 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
                          const NativeString& output_folder, Platform& platform,
                          unsigned& processed_count) {
   PlatformConsole console(platform);
+  PairQueue queue(console, processed_count);
   for (std::size_t k = 0; k < arguments.size(); ++k) {
     const NativeString& settings_path = arguments[k];
     const std::optional<NativeString> character_name = PairedCharacterName(BaseName(settings_path));
     if (!character_name) {
-      platform.WriteConsole(FileNameIncorrectText(settings_path));
+      queue.AddLine(FileNameIncorrectText(settings_path));
       continue;
     }
-    NativeString output_name;
     if (!cache_folder) {
       // Never guess where the character file might be.
-      ReportResult(kCannotOpenCharacterFile, *character_name, settings_path, output_name, console,
-                   processed_count);
+      queue.AddLine(
+          StatusLine(kCannotOpenCharacterFile, *character_name, settings_path, NativeString()));
       continue;
     }
-    const FilePair pair{*cache_folder + *character_name, resolved[k], settings_path, output_folder};
-    ProcessFilePair(pair, output_name, console, processed_count);
+    queue.Add({*cache_folder + *character_name, resolved[k], settings_path, output_folder});
   }
+  queue.Finish();
 }
 
 void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry,
-                       const NativeString& output_folder, Platform& platform,
-                       unsigned& processed_count) {
+                       const NativeString& output_folder, PairQueue& queue) {
   if (entry.is_directory) {
     return;
   }
   const NativeString settings_path = cache_folder + entry.name;
   const std::optional<NativeString> character_path = PairedCharacterName(settings_path);
   if (!character_path) {
-    platform.WriteConsole(FileNameIncorrectText(settings_path));
+    queue.AddLine(FileNameIncorrectText(settings_path));
     return;
   }
-  PlatformConsole console(platform);
-  NativeString output_name;
-  const FilePair pair{*character_path, settings_path, settings_path, output_folder};
-  ProcessFilePair(pair, output_name, console, processed_count);
+  queue.Add({*character_path, settings_path, settings_path, output_folder});
 }
 
 // False when the cache folder cannot be enumerated at all. Each entry is
-// converted as it is delivered, so a large cache folder is never held whole.
+// looked at as it is delivered, so a large cache folder is never held whole;
+// only the pairs that wait for a second look are.
 bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
                      const NativeString& output_folder, Platform& platform,
                      unsigned& processed_count) {
+  PlatformConsole console(platform);
+  PairQueue queue(console, processed_count);
   const bool started =
       cache_folder && platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
-        ConvertCacheEntry(*cache_folder, entry, output_folder, platform, processed_count);
+        ConvertCacheEntry(*cache_folder, entry, output_folder, queue);
       });
+  queue.Finish();
   if (!started) {
     platform.WriteConsole(NoSettingsFilesText(cache_folder.value_or(NativeString())));
   }

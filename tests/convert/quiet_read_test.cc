@@ -24,6 +24,8 @@ namespace {
 std::int64_t g_slept_ns = 0;
 int g_writes_while_asleep = 0;
 bool g_rewrite_dated_back = false;
+std::int64_t g_started_ns = 0;
+std::string g_content;
 
 // How much older than the system's clock tells the file looks: the test's
 // own file times cannot be dated back as a whole, since the change time
@@ -63,13 +65,26 @@ void RewriteFile() {
   WriteFile("version " + std::string(static_cast<std::size_t>(++g_writes_while_asleep), '+'));
 }
 
-class ReadWhenQuietTest : public InTempDirTest {
+// What the system is made to say of the file: its file system's trust, and
+// a writer that holds it open for the first `writer_looks` reads.
+StampTrust g_trust = StampTrust::kTrusted;
+WriterCheck g_writer_check = WriterCheck::kNone;
+int g_writer_looks = 0;
+int g_disturbed_looks = 0;
+int g_watches = 0;
+
+class LookAtFileTest : public InTempDirTest {
  protected:
   void SetUp() override {
     InTempDirTest::SetUp();
     g_slept_ns = 0;
     g_writes_while_asleep = -1;
     g_rewrite_dated_back = false;
+    g_trust = StampTrust::kTrusted;
+    g_writer_check = WriterCheck::kNone;
+    g_writer_looks = 0;
+    g_disturbed_looks = 0;
+    g_watches = 0;
     CurrentSettleClock() = {
         [] { return g_pretend_now_ns; },
         [](std::int64_t duration) {
@@ -83,10 +98,19 @@ class ReadWhenQuietTest : public InTempDirTest {
           }
         },
         [](std::int64_t file_time) { return NanosecondsSince(file_time) + g_age_added_ns; }};
+    saved_facts_ = CurrentFileFacts();
+    CurrentFileFacts() = {[](const InputFile&) { return g_trust; },
+                          [](InputFile&) {
+                            ++g_watches;
+                            return g_watches <= g_writer_looks ? WriterCheck::kOpen
+                                                               : g_writer_check;
+                          },
+                          [](InputFile&) { return g_watches > g_disturbed_looks; }};
     WriteFile("version 0");
   }
   void TearDown() override {
     UsePretendClock();
+    CurrentFileFacts() = saved_facts_;
     InTempDirTest::TearDown();
   }
 
@@ -94,23 +118,44 @@ class ReadWhenQuietTest : public InTempDirTest {
   // negative), as if the system's clock had moved on.
   static void LooksWrittenAgo(std::chrono::nanoseconds age) { g_age_added_ns = age.count(); }
 
-  // Reads the file as the conversion does, `reads` counting the calls.
-  bool Read(int& reads) {
-    InputFile file;
-    if (!file.Open(NativeOf("file"))) {
-      ADD_FAILURE() << "cannot open";
-      return false;
+  // Looks at the file as a conversion does, opening it for every look and
+  // waiting in between, until it is taken or given up; `reads` counts the
+  // calls of `read`.
+  static bool LookUntilDone(const ReadOnce& read) {
+    FileLooks looks;
+    for (;;) {
+      InputFile file;
+      if (!file.Open(NativeOf("file"))) {
+        ADD_FAILURE() << "cannot open";
+        return false;
+      }
+      std::int64_t due_ns = 0;
+      const LookOutcome outcome = LookAtFile(file, looks, read, due_ns);
+      if (outcome != LookOutcome::kAgain) {
+        return outcome == LookOutcome::kTaken;
+      }
+      EXPECT_GE(due_ns, g_pretend_now_ns);
+      CurrentSettleClock().sleep_ns(due_ns - g_pretend_now_ns);
     }
-    std::string content;
-    return ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
-      ++reads;
-      return ReadContent(file, size, content, bytes);
-    });
   }
 
-  // Reads `size` bytes of `file` into `content`, as the conversion does.
-  static ReadAttempt ReadContent(InputFile& file, std::int64_t size, std::string& content,
+  // Reads the whole file as the conversion does, `reads` counting the calls.
+  static bool Read(int& reads, std::string& content) {
+    return LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+      ++reads;
+      return ReadContent(size, content, bytes);
+    });
+  }
+  static bool Read(int& reads) {
+    std::string content;
+    return Read(reads, content);
+  }
+
+  // Reads `size` bytes of the file into `content`, as the conversion does.
+  static ReadAttempt ReadContent(std::int64_t size, std::string& content,
                                  std::span<const unsigned char>& bytes) {
+    InputFile file;
+    if (!file.Open(NativeOf("file"))) return ReadAttempt::kFailed;
     content.assign(static_cast<std::size_t>(size), '\0');
     const std::int64_t got = file.ReadAt(0, content.data(), content.size());
     if (got < 0) return ReadAttempt::kFailed;
@@ -118,6 +163,8 @@ class ReadWhenQuietTest : public InTempDirTest {
                       static_cast<std::size_t>(got));
     return got == size ? ReadAttempt::kDone : ReadAttempt::kEndedEarly;
   }
+
+  FileFacts saved_facts_{};
 };
 
 struct AgeCase {
@@ -126,7 +173,7 @@ struct AgeCase {
   int reads;
 };
 
-class FileOfAge : public ReadWhenQuietTest, public ::testing::WithParamInterface<AgeCase> {};
+class FileOfAge : public LookAtFileTest, public ::testing::WithParamInterface<AgeCase> {};
 
 // A file changed more lately than one step of the coarsest file system
 // clock may have changed again under the same stamp, so one read proves
@@ -149,9 +196,106 @@ INSTANTIATE_TEST_SUITE_P(
                       AgeCase{"InTheFuture", -std::chrono::hours(1), 2}),
     CaseName());
 
+struct SystemCase {
+  std::string name;
+  StampTrust trust;
+  WriterCheck writer;
+  int reads;
+};
+
+class WhatTheSystemTells : public LookAtFileTest,
+                           public ::testing::WithParamInterface<SystemCase> {};
+
+// An old stamp counts only where the file system vouches for it and no
+// writer holds the file open. A file with a writer is taken only once it has
+// held still for kWriterStillNs: reads at 0, 1.5 and 3 seconds.
+TEST_P(WhatTheSystemTells, ChoosesHowOftenAnOldFileIsRead) {
+  LooksWrittenAgo(std::chrono::hours(1));
+  g_trust = GetParam().trust;
+  g_writer_check = GetParam().writer;
+  int reads = 0;
+  EXPECT_TRUE(Read(reads));
+  EXPECT_EQ(reads, GetParam().reads);
+  EXPECT_EQ(g_slept_ns, (GetParam().reads - 1) * kSettleIntervalNs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WhatTheSystemTells,
+    ::testing::Values(SystemCase{"TrustedNoWriter", StampTrust::kTrusted, WriterCheck::kNone, 1},
+                      SystemCase{"TrustedWriterUnknown", StampTrust::kTrusted,
+                                 WriterCheck::kUnknown, 1},
+                      SystemCase{"TrustedWriterOpen", StampTrust::kTrusted, WriterCheck::kOpen,
+                                 1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)},
+                      SystemCase{"UntrustedNoWriter", StampTrust::kUntrusted, WriterCheck::kNone,
+                                 2},
+                      SystemCase{"UntrustedWriterUnknown", StampTrust::kUntrusted,
+                                 WriterCheck::kUnknown, 2},
+                      SystemCase{"UntrustedWriterOpen", StampTrust::kUntrusted,
+                                 WriterCheck::kOpen,
+                                 1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)}),
+    CaseName());
+
+// The writer closed the file after the first read: the two reads after it,
+// both free of writers, are enough.
+TEST_F(LookAtFileTest, AWriterThatClosedTheFileCountsOnlyForItsOwnReads) {
+  g_writer_looks = 1;
+  int reads = 0;
+  EXPECT_TRUE(Read(reads));
+  EXPECT_EQ(reads, 3);
+}
+
+// A writer that opened the file during a read leaves that read worth
+// nothing, even under an old stamp on a trusted file system.
+TEST_F(LookAtFileTest, AReadDuringWhichAWriterCameIsReadAgain) {
+  LooksWrittenAgo(std::chrono::hours(1));
+  g_disturbed_looks = 1;
+  int reads = 0;
+  EXPECT_TRUE(Read(reads));
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
+}
+
+// The age is judged before the read: a file 1.9 s old whose read takes
+// 0.2 s was young when the read began, and a write during it could have left
+// the stamp as it was.
+TEST_F(LookAtFileTest, TheFileIsJudgedOldOrYoungBeforeItsRead) {
+  const std::int64_t started = g_pretend_now_ns;
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + 1'900'000'000 + (g_pretend_now_ns - g_started_ns);
+  };
+  g_started_ns = started;
+  int reads = 0;
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+    ++reads;
+    g_pretend_now_ns += 200'000'000;
+    return ReadContent(size, g_content, bytes);
+  }));
+  EXPECT_EQ(reads, 2);
+}
+
+// A restore tool rewrites an old file during its read, at the same size, and
+// dates its write time back to what it was: only the change time tells.
+TEST_F(LookAtFileTest, ARewriteDuringTheReadThatOnlyTheChangeTimeShowsIsReadAgain) {
+  WriteFile("the old version");
+  LooksWrittenAgo(std::chrono::hours(1));
+  const auto written = fs::last_write_time("file");
+  int reads = 0;
+  std::string content;
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+    const ReadAttempt attempt = ReadContent(size, content, bytes);
+    if (++reads == 1) {
+      WriteBytes("file", "the new version");
+      fs::last_write_time("file", written);
+    }
+    return attempt;
+  }));
+  EXPECT_EQ(content, "the new version");
+  EXPECT_EQ(reads, 2);
+}
+
 // As a restore or sync tool leaves a file it has just written: the write
 // time set back, the change time fresh.
-TEST_F(ReadWhenQuietTest, AChangeTimeNewerThanTheWriteTimeMakesTheFileYoung) {
+TEST_F(LookAtFileTest, AChangeTimeNewerThanTheWriteTimeMakesTheFileYoung) {
   WriteFile("a restored version");
   SetWriteTimeBack(std::chrono::hours(1));
   int reads = 0;
@@ -161,7 +305,7 @@ TEST_F(ReadWhenQuietTest, AChangeTimeNewerThanTheWriteTimeMakesTheFileYoung) {
 }
 
 // The same rewrite while the program waits between the two reads.
-TEST_F(ReadWhenQuietTest, ARewriteDatedBackWhileWaitingStartsTheWaitOver) {
+TEST_F(LookAtFileTest, ARewriteDatedBackWhileWaitingStartsTheWaitOver) {
   g_rewrite_dated_back = true;
   int reads = 0;
   EXPECT_TRUE(Read(reads));
@@ -169,14 +313,13 @@ TEST_F(ReadWhenQuietTest, ARewriteDatedBackWhileWaitingStartsTheWaitOver) {
   EXPECT_EQ(g_slept_ns, 2 * kSettleIntervalNs);
 }
 
-// What a coarse clock leaves: the stamp holds while the bytes change.
-TEST_F(ReadWhenQuietTest, TwoReadsThatDifferStartTheWaitOver) {
-  const std::string versions[] = {"a torn version", "the whole one", "the whole one"};
+// What a coarse clock leaves: the stamp holds while the bytes change, and
+// the size with them, so only the bytes tell.
+TEST_F(LookAtFileTest, TwoReadsThatDifferStartTheWaitOver) {
+  const std::string same_size[] = {"the torn one!", "the whole one", "the whole one"};
   int reads = 0;
-  InputFile file;
-  ASSERT_TRUE(file.Open(NativeOf("file")));
-  EXPECT_TRUE(ReadWhenQuiet(file, [&](std::int64_t, std::span<const unsigned char>& bytes) {
-    const std::string& version = versions[reads++];
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t, std::span<const unsigned char>& bytes) {
+    const std::string& version = same_size[reads++];
     bytes = std::span(reinterpret_cast<const unsigned char*>(version.data()), version.size());
     return ReadAttempt::kDone;
   }));
@@ -184,56 +327,51 @@ TEST_F(ReadWhenQuietTest, TwoReadsThatDifferStartTheWaitOver) {
   EXPECT_EQ(g_slept_ns, 2 * kSettleIntervalNs);
 }
 
-TEST_F(ReadWhenQuietTest, AFileThatNeverHoldsStillIsNotRead) {
+TEST_F(LookAtFileTest, AFileThatNeverHoldsStillIsNotRead) {
   g_writes_while_asleep = 0;
   int reads = 0;
   EXPECT_FALSE(Read(reads));
-  EXPECT_EQ(reads, static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs));
+  // A read every interval, until the next would begin past the bound.
+  EXPECT_EQ(reads, 1 + static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs));
   EXPECT_LE(g_slept_ns, kMaxSettleWaitNs);
-  EXPECT_GE(g_slept_ns, kMaxSettleWaitNs - kSettleIntervalNs);
+  EXPECT_GE(g_slept_ns, kMaxSettleWaitNs - 2 * kSettleIntervalNs);
 }
 
 // Each read takes longer than the settle interval and sees the file change:
 // the deadline still ends the wait, at most one read past it.
-TEST_F(ReadWhenQuietTest, SlowReadsOfAChangingFileGiveUpWithinTheBound) {
+TEST_F(LookAtFileTest, SlowReadsOfAChangingFileGiveUpWithinTheBound) {
   constexpr std::int64_t kReadNs = kSettleIntervalNs + 100'000'000;
   const std::int64_t started = g_pretend_now_ns;
   int reads = 0;
-  InputFile file;
-  ASSERT_TRUE(file.Open(NativeOf("file")));
   std::string content;
   // Past a hundred reads the file holds still, so that a wait that missed
   // its deadline ends all the same and fails the test instead of hanging.
-  EXPECT_FALSE(ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  EXPECT_FALSE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
     g_pretend_now_ns += kReadNs;
     if (++reads < 100) RewriteFile();
-    return ReadContent(file, size, content, bytes);
+    return ReadContent(size, content, bytes);
   }));
   EXPECT_LE(g_pretend_now_ns - started, kMaxSettleWaitNs + kReadNs);
 }
 
-TEST_F(ReadWhenQuietTest, AFileThatChangedAcrossTheReadIsReadAgain) {
+TEST_F(LookAtFileTest, AFileThatChangedAcrossTheReadIsReadAgain) {
   LooksWrittenAgo(std::chrono::hours(1));
   int reads = 0;
-  InputFile file;
-  ASSERT_TRUE(file.Open(NativeOf("file")));
   std::string content;
-  EXPECT_TRUE(ReadWhenQuiet(file, [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
     if (++reads == 1) WriteFile("a longer version");
     EXPECT_EQ(size, reads == 1 ? 9 : 16);
-    return ReadContent(file, size, content, bytes);
+    return ReadContent(size, content, bytes);
   }));
   EXPECT_EQ(reads, 3);
   EXPECT_EQ(content, "a longer version");
   EXPECT_EQ(g_slept_ns, 2 * kSettleIntervalNs);
 }
 
-TEST_F(ReadWhenQuietTest, AnOldFileEndingBeforeItsStampedSizeIsAnError) {
+TEST_F(LookAtFileTest, AnOldFileEndingBeforeItsStampedSizeIsAnError) {
   LooksWrittenAgo(std::chrono::hours(1));
   int reads = 0;
-  InputFile file;
-  ASSERT_TRUE(file.Open(NativeOf("file")));
-  EXPECT_FALSE(ReadWhenQuiet(file, [&](std::int64_t, std::span<const unsigned char>&) {
+  EXPECT_FALSE(LookUntilDone([&](std::int64_t, std::span<const unsigned char>&) {
     ++reads;
     return ReadAttempt::kEndedEarly;
   }));
@@ -241,12 +379,12 @@ TEST_F(ReadWhenQuietTest, AnOldFileEndingBeforeItsStampedSizeIsAnError) {
 }
 
 // A young file may be cut short by a rewrite its stamp cannot show yet.
-TEST_F(ReadWhenQuietTest, AYoungFileEndingEarlyIsReadAgain) {
+TEST_F(LookAtFileTest, AYoungFileEndingEarlyIsReadAgain) {
   int reads = 0;
-  InputFile file;
-  ASSERT_TRUE(file.Open(NativeOf("file")));
-  EXPECT_TRUE(ReadWhenQuiet(file, [&](std::int64_t, std::span<const unsigned char>&) {
-    return ++reads == 1 ? ReadAttempt::kEndedEarly : ReadAttempt::kDone;
+  std::string content;
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+    const ReadAttempt attempt = ReadContent(size, content, bytes);
+    return ++reads == 1 ? ReadAttempt::kEndedEarly : attempt;
   }));
   EXPECT_EQ(reads, 3);
 }

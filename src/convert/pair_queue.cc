@@ -1,0 +1,88 @@
+#include "convert/pair_queue.h"
+
+#include <algorithm>
+#include <limits>
+
+void PairQueue::Look(Entry& entry) {
+  NativeString output_name;
+  ConversionResult result = kCannotOpenSettingsFile;
+  const PairPaths paths{entry.pair.character_path, entry.pair.settings_path,
+                        entry.pair.output_folder};
+  if (!LookAtFilePair(paths, entry.looks, output_name, result, entry.due_ns)) {
+    return;
+  }
+  entry.done = true;
+  entry.converted = result == kConverted;
+  entry.line =
+      StatusLine(result, entry.pair.character_path, entry.pair.settings_shown, output_name);
+  // Only the line is needed from here on.
+  entry.pair = {};
+}
+
+void PairQueue::LookAtDuePairs() {
+  const SettleClock& clock = CurrentSettleClock();
+  if (waiting_ == 0 || clock.now_ns() < next_due_ns_) {
+    return;
+  }
+  std::int64_t next_due = std::numeric_limits<std::int64_t>::max();
+  std::size_t waiting = 0;
+  for (Entry& entry : entries_) {
+    if (entry.done) {
+      continue;
+    }
+    // Each look may take a while: the time is asked again for each pair.
+    if (entry.due_ns <= clock.now_ns()) {
+      Look(entry);
+    }
+    if (!entry.done) {
+      ++waiting;
+      next_due = std::min(next_due, entry.due_ns);
+    }
+  }
+  waiting_ = waiting;
+  next_due_ns_ = next_due;
+  WriteDoneLines();
+}
+
+void PairQueue::WriteDoneLines() {
+  while (!entries_.empty() && entries_.front().done) {
+    const Entry& entry = entries_.front();
+    if (entry.converted) {
+      ++processed_count_;
+    }
+    console_.Write(entry.line);
+    entries_.pop_front();
+  }
+}
+
+void PairQueue::Add(const FilePair& pair) {
+  LookAtDuePairs();
+  Entry& entry = entries_.emplace_back();
+  entry.pair = pair;
+  Look(entry);
+  if (!entry.done) {
+    next_due_ns_ = waiting_ == 0 ? entry.due_ns : std::min(next_due_ns_, entry.due_ns);
+    ++waiting_;
+  }
+  WriteDoneLines();
+}
+
+void PairQueue::AddLine(const NativeString& text) {
+  Entry entry;
+  entry.done = true;
+  entry.line = text;
+  entries_.push_back(std::move(entry));
+  WriteDoneLines();
+}
+
+void PairQueue::Finish() {
+  const SettleClock& clock = CurrentSettleClock();
+  while (waiting_ > 0) {
+    const std::int64_t now = clock.now_ns();
+    if (next_due_ns_ > now) {
+      clock.sleep_ns(next_due_ns_ - now);
+    }
+    LookAtDuePairs();
+  }
+  WriteDoneLines();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "base/native_text.h"
+#include "convert/convert.h"
+#include "convert/report.h"
+
+/// Converts the pairs of a run and writes their status lines in the order
+/// the pairs were added. A pair whose files can be taken at their first look
+/// is converted at once; the others wait together, so that a run of files
+/// that all need a second look waits about one settle interval, not one per
+/// file. What a waiting pair holds does not grow with its files: their paths
+/// and the digests of their last reads.
+class PairQueue {
+ public:
+  PairQueue(ConsoleSink& console, unsigned& processed_count)
+      : console_(console), processed_count_(processed_count) {}
+  PairQueue(const PairQueue&) = delete;
+  PairQueue& operator=(const PairQueue&) = delete;
+
+  /// Looks at the pairs whose time has come, then at `pair`.
+  void Add(const FilePair& pair);
+
+  /// A line of the run's own (not a pair's status), written in its turn.
+  void AddLine(const NativeString& text);
+
+  /// Waits for every pair that still waits, and writes what is left.
+  void Finish();
+
+ private:
+  struct Entry {
+    FilePair pair;
+    PairLooks looks;
+    std::int64_t due_ns = 0;
+    bool done = false;
+    NativeString line;  ///< Once done: what to write.
+    bool converted = false;
+  };
+
+  void Look(Entry& entry);
+  void LookAtDuePairs();
+  void WriteDoneLines();
+
+  ConsoleSink& console_;
+  unsigned& processed_count_;
+  std::deque<Entry> entries_;
+  std::int64_t next_due_ns_ = 0;
+  std::size_t waiting_ = 0;
+};

@@ -337,7 +337,7 @@ TEST_P(SettingsFileRewritten, GivesAWholeVersionOrCannotOpenAndNeverAFragment) {
 }
 
 // A read is made every settle interval until the wait runs out.
-constexpr int kReadsBeforeGivingUp = static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs);
+constexpr int kReadsBeforeGivingUp = 1 + static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs);
 
 // Versions of one size, so that only the stamp's times tell them apart; and
 // a longer version, whose block ends past the old end of the file.

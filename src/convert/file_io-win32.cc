@@ -134,9 +134,9 @@ FileStamp InputFile::CurrentStamp() const {
 
 StampTrust InputFile::Trust() const {
   wchar_t file_system[MAX_PATH + 1] = {};
-  if (handle_ == -1 || !GetVolumeInformationByHandleW(Win32Handle(handle_), nullptr, 0, nullptr,
-                                                      nullptr, nullptr, file_system,
-                                                      MAX_PATH + 1)) {
+  if (handle_ == -1 ||
+      !GetVolumeInformationByHandleW(Win32Handle(handle_), nullptr, 0, nullptr, nullptr, nullptr,
+                                     file_system, MAX_PATH + 1)) {
     return StampTrust::kUntrusted;
   }
   return TrustOfWindowsVolume(file_system, false);

@@ -39,7 +39,8 @@ StampTrust TrustOfWindowsVolume(std::wstring_view file_system_name, bool remote)
   if (remote) {
     return StampTrust::kUntrusted;
   }
-  return EqualIgnoringCase(file_system_name, L"NTFS") || EqualIgnoringCase(file_system_name, L"ReFS")
+  return EqualIgnoringCase(file_system_name, L"NTFS") ||
+                 EqualIgnoringCase(file_system_name, L"ReFS")
              ? StampTrust::kTrusted
              : StampTrust::kUntrusted;
 }

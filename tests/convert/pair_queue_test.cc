@@ -91,11 +91,10 @@ TEST_F(PairQueueTest, LinesKeepTheOrderOfThePairs) {
   queue.Add(YoungPair(3));
   EXPECT_EQ(console.text_, NativeString());
   queue.Finish();
-  EXPECT_EQ(console.text_,
-            Success(1) +
-                StatusLine(kCannotOpenCharacterFile, Pair(2).character_path,
-                           Pair(2).settings_shown, NativeString()) +
-                Native("a line of the run\n") + Success(3));
+  EXPECT_EQ(console.text_, Success(1) +
+                               StatusLine(kCannotOpenCharacterFile, Pair(2).character_path,
+                                          Pair(2).settings_shown, NativeString()) +
+                               Native("a line of the run\n") + Success(3));
   EXPECT_EQ(processed, 2u);
 }
 
@@ -103,9 +102,9 @@ TEST_F(PairQueueTest, LinesKeepTheOrderOfThePairs) {
 TEST_F(PairQueueTest, APairSavedAMomentAgoWaitsOnce) {
   YoungPair(1);
   NativeString output_name;
-  EXPECT_EQ(ConvertFilePair(Pair(1).character_path, Pair(1).settings_path, NativeOf("out"),
-                            output_name),
-            kConverted);
+  EXPECT_EQ(
+      ConvertFilePair(Pair(1).character_path, Pair(1).settings_path, NativeOf("out"), output_name),
+      kConverted);
   EXPECT_EQ(g_sleeps, 1);
   EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
 }

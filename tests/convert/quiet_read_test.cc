@@ -221,18 +221,15 @@ TEST_P(WhatTheSystemTells, ChoosesHowOftenAnOldFileIsRead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WhatTheSystemTells,
-    ::testing::Values(SystemCase{"TrustedNoWriter", StampTrust::kTrusted, WriterCheck::kNone, 1},
-                      SystemCase{"TrustedWriterUnknown", StampTrust::kTrusted,
-                                 WriterCheck::kUnknown, 1},
-                      SystemCase{"TrustedWriterOpen", StampTrust::kTrusted, WriterCheck::kOpen,
-                                 1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)},
-                      SystemCase{"UntrustedNoWriter", StampTrust::kUntrusted, WriterCheck::kNone,
-                                 2},
-                      SystemCase{"UntrustedWriterUnknown", StampTrust::kUntrusted,
-                                 WriterCheck::kUnknown, 2},
-                      SystemCase{"UntrustedWriterOpen", StampTrust::kUntrusted,
-                                 WriterCheck::kOpen,
-                                 1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)}),
+    ::testing::Values(
+        SystemCase{"TrustedNoWriter", StampTrust::kTrusted, WriterCheck::kNone, 1},
+        SystemCase{"TrustedWriterUnknown", StampTrust::kTrusted, WriterCheck::kUnknown, 1},
+        SystemCase{"TrustedWriterOpen", StampTrust::kTrusted, WriterCheck::kOpen,
+                   1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)},
+        SystemCase{"UntrustedNoWriter", StampTrust::kUntrusted, WriterCheck::kNone, 2},
+        SystemCase{"UntrustedWriterUnknown", StampTrust::kUntrusted, WriterCheck::kUnknown, 2},
+        SystemCase{"UntrustedWriterOpen", StampTrust::kUntrusted, WriterCheck::kOpen,
+                   1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)}),
     CaseName());
 
 // The writer closed the file after the first read: the two reads after it,

@@ -118,6 +118,7 @@ struct DatedBackCase {
   bool character_file;  ///< Else the settings file is rewritten.
   std::string way;      ///< "truncate" or "in-place".
   std::string rounds;   ///< A number, or "forever".
+  long pause_us = 0;    ///< Between two pieces; 0 for the usual pause.
 };
 
 class WriterDatingBack : public SavingTest, public ::testing::WithParamInterface<DatedBackCase> {
@@ -138,10 +139,12 @@ class WriterDatingBack : public SavingTest, public ::testing::WithParamInterface
     // The settings file in 64 KiB pieces 20 ms apart: a read of it then
     // mostly falls between two pieces, where the write time says "old".
     argv.push_back(c.character_file ? "--piece=" + std::to_string(kIdCutAt) : "--piece=65536");
-    argv.insert(argv.end(), {c.way, c.rounds, c.character_file ? "1000" : "20000"});
+    const long pause_us = c.pause_us != 0 ? c.pause_us : c.character_file ? 1000 : 20000;
+    argv.insert(argv.end(), {c.way, c.rounds, std::to_string(pause_us)});
     if (c.character_file) {
+      // The new version first: one round then cuts the ID for one pause.
       argv.insert(argv.end(),
-                  {cache_ + "Saving@S.tmp", root_ + "/character-old", root_ + "/character-new"});
+                  {cache_ + "Saving@S.tmp", root_ + "/character-new", root_ + "/character-old"});
     } else {
       argv.insert(argv.end(), {cache_ + "Saving@S_sc.tmp", VersionPath(1), VersionPath(2)});
     }
@@ -197,7 +200,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DatedBackCase{"SettingsFileInPlace", false, "in-place", "5"},
                       DatedBackCase{"SettingsFileWithoutEnd", false, "in-place", "forever"},
                       DatedBackCase{"CharacterFile", true, "in-place", "600"},
-                      DatedBackCase{"CharacterFileWithoutEnd", true, "in-place", "forever"}),
+                      DatedBackCase{"CharacterFileWithoutEnd", true, "in-place", "forever"},
+                      // Stalls for 1.2 s with the ID cut: longer than two reads
+                      // half a second apart need, shorter than the interval.
+                      DatedBackCase{"CharacterFileStalling", true, "in-place", "1", 1200000}),
     CaseName());
 
 // The cache folder on a file system that keeps file times in whole seconds:

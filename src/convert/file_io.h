@@ -7,10 +7,13 @@
 
 /// What tells one version of a file from the next: its size, the time of
 /// its last write and the time of its last change, in the platform's own
-/// units. The change time moves with every write too, and, unlike the write
-/// time, no program on POSIX can set it back, so it tells a rewrite whose
-/// write time was set back. Neither time tells a second change within one
-/// step of the file system's clock: a write sets both to one value.
+/// units. The change time moves with every write too. On the Linux file
+/// systems that StampTrust trusts no program can set it back, so it tells a
+/// rewrite whose write time was set back; on NTFS a program can, through
+/// SetFileInformationByHandle, though copy and restore tools set only the
+/// other times; on FAT and exFAT it is the write time, and any program sets
+/// both. Neither time tells a second change within one step of the file
+/// system's clock: a write sets both to one value.
 struct FileStamp {
   std::int64_t size = -1;
   std::int64_t modified = 0;
@@ -19,8 +22,8 @@ struct FileStamp {
 };
 
 /// Whether a file system's stamps show every write. Only a local file system
-/// whose change time the kernel keeps, which no program can set back, and
-/// whose times come from this machine's clock is trusted: there an old stamp
+/// whose change time the system keeps, which no copy or restore tool sets
+/// back, and whose times come from this machine's clock is trusted: there an old stamp
 /// that holds across a read proves the read saw one whole version. FAT and
 /// exFAT (whose change time is the write time, which any program can set),
 /// FUSE, network shares, and any file system the program does not know are

@@ -91,7 +91,8 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   if (looks.first_read_ns < 0) {
     looks.first_read_ns = started;
   }
-  const FileStamp before = file.CurrentStamp();
+  // Each look opens the file anew: the stamp of the open is fresh.
+  const FileStamp before = file.OpenedStamp();
   if (before.size < 0) {
     return LookOutcome::kFailed;
   }

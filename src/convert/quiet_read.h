@@ -82,7 +82,7 @@ enum class LookOutcome {
   kFailed,
 };
 
-/// Reads `file` once with `read` and tells whether the read can be trusted
+/// Reads `file`, opened just before, once with `read` and tells whether the read can be trusted
 /// to hold one whole version of it:
 /// - on a trusted file system (StampTrust), a file whose newest time lay
 ///   more than kFileClockStepNs back before the read, whose stamp held across

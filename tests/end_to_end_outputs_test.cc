@@ -112,6 +112,25 @@ TEST_F(EndToEndTest, AFifoOrALinkNamedLikeALeftoverIsKept) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
 }
 
+// A link named like a leftover whose file lies in a folder within the
+// program folder: the file is the folder's only by a prefix of its path, so
+// the sweep keeps both.
+TEST_F(EndToEndTest, ALinkNamedLikeALeftoverToAFileInASubfolderIsKept) {
+  AddPair("A@S", CharacterFile(1), SettingsFile("<ui>a</ui>"));
+  const std::string link = program_folder_ + "/ui.8.xml.2147483644-0.part";
+  const std::string within = program_folder_ + "/kept/ui.8.xml.2147483644-0.part";
+  fs::create_directories(program_folder_ + "/kept");
+  WriteOldFile(within, "a layout kept within");
+  fs::create_symlink(within, link);
+  MakeHourOld(link);
+
+  const ProgramRun run = RunWithin(30, {});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+  EXPECT_EQ(ReadBytes(within), "a layout kept within");
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
+}
+
 struct HeldCase {
   std::string name;
   bool in_own_pid_namespace;

@@ -4,11 +4,15 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/extended_path.h"
 #include "convert/file_io.h"
 #include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
+#include "convert/unix_mounts.h"
 
 namespace {
 
@@ -97,6 +101,179 @@ bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
   return true;
 }
 
+// ntdll's, looked up at run time: the program imports only DLLs that every
+// Windows ships under the names it links against.
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+using QueryVolumeInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+constexpr int kFileFsDeviceInformation = 4;
+constexpr int kFileFsAttributeInformation = 5;
+constexpr ULONG kRemoteDevice = 0x10;
+constexpr DWORD kNetworkFileSystemDevice = 0x14;
+
+struct FsDeviceInformation {
+  DWORD device_type;
+  ULONG characteristics;
+};
+
+struct FsAttributeInformation {
+  ULONG attributes;
+  LONG longest_name;
+  ULONG name_bytes;
+  wchar_t name[32];
+};
+
+// Through void (*)(), the type that stands for any function.
+template <typename Function>
+Function NtdllFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// Straight from the volume, not by GetVolumeInformationByHandleW, which also
+// asks for the label and the serial number; a name too long for the buffer
+// is no NTFS nor ReFS.
+StampTrust TrustOfVolume(HANDLE file) {
+  static const auto query = NtdllFunction<QueryVolumeInformation>("NtQueryVolumeInformationFile");
+  IoStatus io = {};
+  FsDeviceInformation device = {};
+  FsAttributeInformation attribute = {};
+  if (query == nullptr || query(file, &io, &device, sizeof device, kFileFsDeviceInformation) < 0 ||
+      query(file, &io, &attribute, sizeof attribute, kFileFsAttributeInformation) < 0) {
+    return StampTrust::kUntrusted;
+  }
+  const bool remote = (device.characteristics & kRemoteDevice) != 0 ||
+                      device.device_type == kNetworkFileSystemDevice;
+  const std::size_t name_length =
+      std::min<std::size_t>(attribute.name_bytes / sizeof(wchar_t), std::size(attribute.name));
+  return TrustOfWindowsVolume(std::wstring_view(attribute.name, name_length), remote);
+}
+
+enum class System { kWindows, kWineOnLinux, kWineElsewhere };
+
+// Wine calls every volume NTFS and no share remote; under Wine on Linux the
+// file system is found from the Linux side instead. Wine on another system
+// earns no trust, as no Linux file system table applies there.
+System RunningSystem() {
+  static const System system = [] {
+    using HostVersion = void(CDECL*)(const char** system, const char** release);
+    if (NtdllFunction<void (*)()>("wine_get_version") == nullptr) {
+      return System::kWindows;
+    }
+    const auto host_version = NtdllFunction<HostVersion>("wine_get_host_version");
+    const char* host = nullptr;
+    const char* release = nullptr;
+    if (host_version != nullptr) {
+      host_version(&host, &release);
+    }
+    return host != nullptr && std::string_view(host) == "Linux" ? System::kWineOnLinux
+                                                                : System::kWineElsewhere;
+  }();
+  return system;
+}
+
+// The path of an open file with every link on the way followed; empty when
+// the system cannot tell.
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);
+  }
+}
+
+std::string ReadWholeFile(const wchar_t* path) {
+  std::string text;
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return text;
+  }
+  char buffer[16384];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    text.append(buffer, got);
+  }
+  CloseHandle(file);
+  return text;
+}
+
+// The Windows path of each mount's folder, and its type; learnt once per
+// run. The server of Wine reads mountinfo, in the same mount namespace.
+struct WineMounts {
+  SRWLOCK lock = SRWLOCK_INIT;
+  bool read = false;
+  std::vector<std::pair<std::wstring, std::string>> folders;
+};
+
+WineMounts g_wine_mounts;
+
+void ReadWineMounts() {
+  using DosFileName = WCHAR*(CDECL*)(const char* unix_path);
+  const auto dos_file_name = reinterpret_cast<DosFileName>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dos_file_name == nullptr) {
+    return;
+  }
+  for (UnixMount& mount : ParseMountInfo(ReadWholeFile(L"\\\\?\\unix\\proc\\self\\mountinfo"))) {
+    WCHAR* folder = dos_file_name(mount.mount_point.c_str());
+    if (folder != nullptr) {
+      std::wstring path = folder;
+      HeapFree(GetProcessHeap(), 0, folder);
+      if (path.ends_with(L'\\')) {
+        path.pop_back();
+      }
+      g_wine_mounts.folders.emplace_back(std::move(path), std::move(mount.type));
+    }
+  }
+}
+
+// Wine names a file and a mount's folder alike by its Unix path with every
+// link followed: as the drive whose root is the nearest folder above, and
+// the rest. So the nearest folder on the file's way that is a mount's
+// folder holds it, unless the drive's root lies inside a mount, above its
+// folder: the path below a drive's root cannot show that mount, and the
+// file earns no trust.
+StampTrust TrustUnderWine(HANDLE file) {
+  std::wstring path = FinalPath(file);
+  if (!path.starts_with(L"\\\\?\\") || path.size() < 7 || path[5] != L':') {
+    return StampTrust::kUntrusted;
+  }
+  path.erase(0, 4);
+  AcquireSRWLockExclusive(&g_wine_mounts.lock);
+  if (!g_wine_mounts.read) {
+    ReadWineMounts();
+    g_wine_mounts.read = true;
+  }
+  StampTrust trust = StampTrust::kUntrusted;
+  for (bool found = false; !found && path.size() >= 2;) {
+    for (const auto& [folder, type] : g_wine_mounts.folders) {
+      if (folder == path) {
+        trust = TrustOfLinuxFileSystemName(type);
+        found = true;
+        break;
+      }
+    }
+    const std::size_t separator = path.rfind(L'\\');
+    path.resize(separator == std::wstring::npos ? 0 : separator);
+  }
+  ReleaseSRWLockExclusive(&g_wine_mounts.lock);
+  return trust;
+}
+
 }  // namespace
 
 InputFile::~InputFile() { Close(); }
@@ -133,13 +310,18 @@ FileStamp InputFile::CurrentStamp() const {
 }
 
 StampTrust InputFile::Trust() const {
-  wchar_t file_system[MAX_PATH + 1] = {};
-  if (handle_ == -1 ||
-      !GetVolumeInformationByHandleW(Win32Handle(handle_), nullptr, 0, nullptr, nullptr, nullptr,
-                                     file_system, MAX_PATH + 1)) {
+  if (handle_ == -1) {
     return StampTrust::kUntrusted;
   }
-  return TrustOfWindowsVolume(file_system, false);
+  switch (RunningSystem()) {
+    case System::kWindows:
+      return TrustOfVolume(Win32Handle(handle_));
+    case System::kWineOnLinux:
+      return TrustUnderWine(Win32Handle(handle_));
+    case System::kWineElsewhere:
+      break;
+  }
+  return StampTrust::kUntrusted;
 }
 
 WriterCheck InputFile::StartWriterWatch() {

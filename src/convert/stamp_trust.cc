@@ -18,6 +18,11 @@ constexpr std::array<std::uint64_t, 6> kTrustedLinuxTypes = {
     0x794C7630,  // overlay: the times of its upper or lower file system
 };
 
+// The names that mountinfo gives the types of kTrustedLinuxTypes.
+constexpr std::array<std::string_view, 8> kTrustedLinuxTypeNames = {
+    "ext2", "ext3", "ext4", "xfs", "btrfs", "tmpfs", "f2fs", "overlay",
+};
+
 bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) {
     return std::towupper(static_cast<wint_t>(x)) == std::towupper(static_cast<wint_t>(y));
@@ -28,6 +33,12 @@ bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
 
 StampTrust TrustOfLinuxFileSystem(std::uint64_t type) {
   return std::ranges::find(kTrustedLinuxTypes, type) != kTrustedLinuxTypes.end()
+             ? StampTrust::kTrusted
+             : StampTrust::kUntrusted;
+}
+
+StampTrust TrustOfLinuxFileSystemName(std::string_view type) {
+  return std::ranges::find(kTrustedLinuxTypeNames, type) != kTrustedLinuxTypeNames.end()
              ? StampTrust::kTrusted
              : StampTrust::kUntrusted;
 }

@@ -10,6 +10,10 @@
 /// whose files lie on Linux file systems.
 StampTrust TrustOfLinuxFileSystem(std::uint64_t type);
 
+/// The same choice by the type's name in /proc/self/mountinfo ("ext4",
+/// "fuseblk", ...), which is all that the Windows program under Wine sees.
+StampTrust TrustOfLinuxFileSystemName(std::string_view type);
+
 /// The trust that a Windows volume's stamps earn, by the name of its file
 /// system ("NTFS", "FAT32", ...) and whether it lies on another machine.
 StampTrust TrustOfWindowsVolume(std::wstring_view file_system_name, bool remote);

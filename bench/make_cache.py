@@ -15,6 +15,12 @@ Every file is dated a day back: a real cache holds files the game wrote
 long before, which the tool reads once, without waiting for them to hold
 still. Their change time cannot be dated back, so the script returns only
 once the newest file has aged past the tool's two seconds.
+
+  make_cache.py FOLDER --pairs N --dated-ahead
+
+dates every file a day ahead instead, as a machine whose clock runs ahead
+would, and returns at once: the tool reads such a file twice, a settle
+interval apart, for as long as its time lies ahead.
 """
 import argparse
 import hashlib
@@ -87,6 +93,8 @@ def main():
     parser.add_argument("folder", type=Path)
     parser.add_argument("--pairs", type=int, required=True)
     parser.add_argument("--block-kib", type=int, default=150)
+    parser.add_argument("--dated-ahead", action="store_true",
+                        help="date every file a day ahead instead of a day back")
     args = parser.parse_args()
 
     rng = random.Random(args.pairs)
@@ -96,7 +104,7 @@ def main():
     cache = args.folder / "home" / "Documents" / "Quellmoor" / "cache"
     cache.mkdir(parents=True, exist_ok=True)
     lines = []
-    a_day_ago = time.time() - 86400
+    file_time = time.time() + (86400 if args.dated_ahead else -86400)
     written = time.time()
     for pair in range(args.pairs):
         name = f"Char{pair:05d}@Server{pair % 7}"
@@ -109,14 +117,16 @@ def main():
         (cache / f"{name}_sc.tmp").write_bytes(settings)
         (cache / f"{name}.tmp").write_bytes(character_file(character_id, pair % 2 == 1))
         for path in (cache / f"{name}_sc.tmp", cache / f"{name}.tmp"):
-            os.utime(path, (a_day_ago, a_day_ago))
+            os.utime(path, (file_time, file_time))
         written = time.time()
         output = expected_output(settings)
         lines.append(f"{name}_sc.tmp\tui.{character_id}.xml\t{len(output)}\t"
                      f"{hashlib.sha256(output).hexdigest()}\n")
     (args.folder / "expected.tsv").write_text("".join(lines))
-    # The tool reads a file changed within the last two seconds twice.
-    time.sleep(max(0.0, written + CHANGE_AGE_SECONDS - time.time()))
+    # The tool reads a file changed within the last two seconds twice; one
+    # dated ahead it reads twice anyway.
+    if not args.dated_ahead:
+        time.sleep(max(0.0, written + CHANGE_AGE_SECONDS - time.time()))
 
 
 if __name__ == "__main__":

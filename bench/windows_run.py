@@ -2,6 +2,7 @@
 """Times Tarnwick.exe against the Win32 I/O floor under Wine.
 
   windows_run.py --documents DIR --work DIR [--pairs 1000] [--rounds 9]
+                 [--tool OTHER.exe] [--dated-ahead] [--console file,device]
 
 Run by bench/run-windows.sh, which builds both programs and makes the Wine
 prefix whose Documents folder is DIR. For each number of pairs it makes a
@@ -15,6 +16,9 @@ rounds whose order rotates, so that no program always pays for the pages the
 one before it freed. Reported: milliseconds per pair over start-up for each
 run, the ratio of the tool to each floor in every round, and their medians.
 Every output of the tool is checked byte for byte, and its console lines.
+With --dated-ahead the cache folder's files are dated a day ahead
+(make_cache.py), so that the tool reads every file twice, a settle interval
+apart; --console file leaves out the runs to /dev/null.
 """
 import argparse
 import hashlib
@@ -44,6 +48,10 @@ def parse_args():
     parser.add_argument("--block-kib", type=int, default=150)
     parser.add_argument("--build", type=Path, default=ROOT / "build/windows-bench")
     parser.add_argument("--tool", type=Path, help="another Tarnwick.exe to time, e.g. an older one")
+    parser.add_argument("--dated-ahead", action="store_true",
+                        help="date every file of the cache folder a day ahead")
+    parser.add_argument("--console", default="file,device",
+                        help="console targets: file (a regular file), device (/dev/null)")
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/windows-bench/tarnwick_measure_run")
     parser.add_argument("--no-targets", action="store_true",
@@ -103,8 +111,9 @@ class Setup:
         shutil.rmtree(self.cache.parent, ignore_errors=True)
         made = self.args.work / "made"
         shutil.rmtree(made, ignore_errors=True)
+        dated = ["--dated-ahead"] if self.args.dated_ahead and pairs > 0 else []
         subprocess.run([sys.executable, str(HERE / "make_cache.py"), str(made), "--pairs",
-                        str(pairs), "--block-kib", str(self.args.block_kib)], check=True)
+                        str(pairs), "--block-kib", str(self.args.block_kib)] + dated, check=True)
         # A rename: the files are read through the Wine user's own folder.
         (made / "home/Documents/Quellmoor").rename(self.cache.parent)
         shutil.move(str(made / "expected.tsv"), self.expected_path)
@@ -198,9 +207,12 @@ def report(pairs, target, startup, per_pair, peak):
 
 def main():
     args = parse_args()
+    targets = args.console.split(",")
+    if any(target not in TARGETS for target in targets):
+        sys.exit(f"--console takes {', '.join(TARGETS)}")
     setup = Setup(args)
     results = {}
-    for target in TARGETS:
+    for target in targets:
         startup = startup_seconds(setup, target)
         for pairs in (int(value) for value in args.pairs.split(",")):
             per_pair, peak = measure(setup, pairs, target, startup)

@@ -1,9 +1,12 @@
 #include "end_to_end_fixture.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <utility>
 
@@ -148,6 +151,11 @@ void EndToEndTest::AddPair(const std::string& name, const std::string& character
                            const std::string& settings) {
   WriteBytes(cache_ + name + ".tmp", character);
   WriteBytes(cache_ + name + "_sc.tmp", settings);
+}
+
+void MakeHourOld(const std::string& path) {
+  timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
 int main(int argc, char** argv) {

@@ -69,6 +69,11 @@ class EndToEndTest : public ::testing::Test {
   std::vector<std::string> environment_;
 };
 
+/// Dates the last write of `path` itself (not of what a link names) an hour
+/// back, long enough for a leftover. Its change time, which no call sets
+/// back, becomes now.
+void MakeHourOld(const std::string& path);
+
 /// Skips a test of what only the Linux program has.
 #define SKIP_UNDER_WINE() \
   if (g_under_test.under_wine) GTEST_SKIP() << "Linux program only"

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -42,13 +41,6 @@ TEST_F(EndToEndTest, AReadOnlyLayoutIsLeftAsItWas) {
   EXPECT_EQ(ReadBytes(kept), "a layout the player keeps");
   EXPECT_EQ(fs::status(kept).permissions() & fs::perms::owner_write, fs::perms::none);
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.7.xml ui.8.xml");
-}
-
-// Dates the last write of `path` itself (not of what a link names) an hour
-// back, long enough for a leftover.
-void MakeHourOld(const std::string& path) {
-  timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
 // Writes `path` as a file last written to an hour ago.

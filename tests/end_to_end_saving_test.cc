@@ -6,15 +6,21 @@
 // a restore or sync tool may, on the settings file or on the character
 // file, whose ID it then writes in two pieces; and on a file system that
 // keeps file times in whole seconds, where a rewrite in place within one
-// second leaves the file's stamp as it was.
+// second leaves the file's stamp as it was; and on exFAT, whose only other
+// time is the write time, so that a file dated back looks old however new.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,10 +51,10 @@ struct SavingCase {
 // writes beside it, and an earlier layout of the character.
 class SavingTest : public EndToEndTest {
  protected:
-  void AddPairAndVersions(std::uint64_t character_id) {
+  void AddPairAndVersions(std::uint64_t character_id, int versions = 2) {
     AddPair("Saving@S", CharacterFile(character_id), Version(0));
     WriteBytes(program_folder_ + "/" + OutputOf(character_id), "an earlier layout");
-    for (int number : {1, 2}) {
+    for (int number = 1; number <= versions; ++number) {
       WriteBytes(VersionPath(number), Version(number));
     }
   }
@@ -272,5 +278,218 @@ TEST_F(WholeSecondsFileSystem, ARewriteInPlaceIsTakenOnlyWhole) {
   EXPECT_TRUE(layout == Utf16Of(VersionBlock(1)) || layout == Utf16Of(VersionBlock(2)))
       << "not one whole version";
 }
+
+// Where root's tools lie; empty when `name` is in none of those folders.
+std::string SystemTool(const std::string& name) {
+  for (const std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
+    if (access((folder + name).c_str(), X_OK) == 0) {
+      return folder + name;
+    }
+  }
+  return "";
+}
+
+// The cache folder on exFAT, as on a memory card or a USB drive shared with
+// Windows, through exfat-fuse, which needs no kernel driver beyond FUSE. Run
+// by root, the driver takes only a block device: the image goes on a loop
+// device, detached at once so that the kernel lets it go with the mount.
+class ExfatCache : public SavingTest {
+ protected:
+  void SetUp() override {
+    SavingTest::SetUp();
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "needs root, to mount an exFAT image through FUSE";
+    }
+    // Opened, not only looked for: a container may list the device and
+    // still refuse it.
+    const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0) {
+      GTEST_SKIP() << "cannot open /dev/fuse (" << std::strerror(errno)
+                   << "), so no FUSE file system can be mounted here";
+    }
+    close(fuse);
+    const std::string make = SystemTool("mkfs.exfat");
+    const std::string mount = SystemTool("mount.exfat-fuse");
+    const std::string loop = SystemTool("losetup");
+    if (make.empty() || mount.empty() || loop.empty()) {
+      GTEST_SKIP() << "needs mkfs.exfat (exfatprogs), mount.exfat-fuse (exfat-fuse) and losetup "
+                      "(mount), which scripts/install-deps.sh build installs";
+    }
+    const std::string image = root_ + "/exfat.img";
+    mount_point_ = root_ + "/exfat";
+    std::filesystem::create_directories(mount_point_);
+    WriteBytes(image, "");
+    std::filesystem::resize_file(image, 16 << 20);
+    const ProgramRun made = RunProgram({make, image}, environment_, root_);
+    const ProgramRun attached = RunProgram({loop, "--find", "--show", image}, environment_, root_);
+    std::string device = attached.output;
+    while (!device.empty() && device.back() == '\n') device.pop_back();
+    ProgramRun mounted;
+    if (made.exit_code == 0 && attached.exit_code == 0) {
+      mounted = RunProgram({mount, device, mount_point_}, environment_, root_);
+    }
+    if (attached.exit_code == 0) {
+      RunProgram({loop, "--detach", device}, environment_, root_);
+    }
+    if (mounted.exit_code != 0) {
+      GTEST_SKIP() << "cannot make and mount an exFAT image through exfat-fuse here (exit "
+                   << "statuses of mkfs.exfat, losetup, mount.exfat-fuse: " << made.exit_code
+                   << ", " << attached.exit_code << ", " << mounted.exit_code
+                   << "): " << made.errors << attached.errors << mounted.errors;
+    }
+    mounted_ = true;
+    // Unmounts once its input closes: at the end of the test, or when the
+    // test binary is killed. A session of its own outlives a kill of the
+    // process group.
+    unmounter_.emplace(std::vector<std::string>{SystemTool("setsid"), "/bin/sh", "-c",
+                                                "cat >/dev/null; exec \"$0\" -l \"$1\"",
+                                                SystemTool("umount"), mount_point_},
+                       environment_);
+    std::filesystem::create_directories(mount_point_ + "/Quellmoor/cache");
+    std::filesystem::remove_all(documents_ + "/Quellmoor");
+    std::filesystem::create_directory_symlink(mount_point_ + "/Quellmoor",
+                                              documents_ + "/Quellmoor");
+  }
+
+  // Unmounted however the test ended, before its folder is removed; the
+  // driver's own unmount first, so that the driver ends with it.
+  void TearDown() override {
+    if (mounted_) {
+      std::filesystem::remove(documents_ + "/Quellmoor");
+      bool unmounted = false;
+      for (const std::string name : {"fusermount", "fusermount3"}) {
+        const std::string tool = SystemTool(name);
+        unmounted = unmounted ||
+                    (!tool.empty() &&
+                     RunProgram({tool, "-u", mount_point_}, environment_, root_).exit_code == 0);
+      }
+      if (!unmounted) {
+        umount2(mount_point_.c_str(), MNT_DETACH);
+      }
+    }
+    unmounter_.reset();
+    SavingTest::TearDown();
+  }
+
+  std::string mount_point_;
+  bool mounted_ = false;
+  std::optional<BackgroundProgram> unmounter_;
+};
+
+// A character ID whose two halves are alike: an ID read across the two
+// pieces of a rewrite from one such ID to another has halves that differ.
+constexpr std::uint64_t IdOfHalves(std::uint64_t half) { return half << 32 | half; }
+
+constexpr std::uint64_t kEarlierId = IdOfHalves(1);
+
+struct SyncToolCase {
+  std::string name;
+  bool character_file;  ///< Else the settings file is rewritten.
+  std::string way;      ///< "truncate" or "in-place".
+};
+
+// A sync tool rewrites a file of the pair in pieces and dates it a day back
+// after every piece; on exFAT that dates back all that the stamp holds.
+// Every version is written once, so no cut state comes back: two reads an
+// interval apart that agree have seen one whole version.
+class SyncToolOnExfat : public ExfatCache, public ::testing::WithParamInterface<SyncToolCase> {
+ protected:
+  // Five versions of the settings file in 64 KiB pieces 20 ms apart: a read
+  // mostly falls between two pieces. Eight of the character file, whose
+  // first piece ends inside the ID, 100 ms apart: no cut ID lasts as long
+  // as the program's interval between two reads. Either writer takes about
+  // a second and a half: past the start of the program, also under Wine.
+  static constexpr int kSettingsVersions = 5;
+  static constexpr std::uint64_t kCharacterVersions = 8;
+
+  void SetUp() override {
+    ExfatCache::SetUp();
+    if (IsSkipped()) {
+      return;
+    }
+    AddPairAndVersions(kEarlierId, kSettingsVersions);
+    for (std::uint64_t k = 1; k <= kCharacterVersions; ++k) {
+      WriteBytes(CharacterVersionPath(k), CharacterFile(IdOfHalves(1 + k)));
+    }
+  }
+
+  std::string CharacterVersionPath(std::uint64_t k) const {
+    return root_ + "/character" + std::to_string(k);
+  }
+
+  std::vector<std::string> SyncTool() const {
+    const SyncToolCase& c = GetParam();
+    std::vector<std::string> argv = {TARNWICK_GAME_WRITER, "--date-back"};
+    if (c.character_file) {
+      argv.insert(argv.end(), {"--piece=33", c.way, std::to_string(kCharacterVersions), "100000",
+                               cache_ + "Saving@S.tmp"});
+      for (std::uint64_t k = 1; k <= kCharacterVersions; ++k) {
+        argv.push_back(CharacterVersionPath(k));
+      }
+    } else {
+      argv.insert(argv.end(), {"--piece=65536", c.way, std::to_string(kSettingsVersions), "20000",
+                               cache_ + "Saving@S_sc.tmp"});
+      for (int number = 1; number <= kSettingsVersions; ++number) {
+        argv.push_back(VersionPath(number));
+      }
+    }
+    return argv;
+  }
+
+  std::string Failure() const {
+    return GetParam().character_file ? "[WARNING] Cannot open \"" + cache_shown_ +
+                                           "Saving@S.tmp\", unable to extract character ID."
+                                     : "[ERROR] Cannot open \"" + cache_shown_ +
+                                           "Saving@S_sc.tmp\", unable to extract <ui>.";
+  }
+
+  std::string Converted(std::uint64_t character_id) const {
+    return Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\" +
+                OutputOf(character_id) + "\".");
+  }
+};
+
+// The program gives one whole version, or the failure line with the earlier
+// layout untouched: never a cut or mixed layout, never one named after an
+// ID cut from two.
+TEST_P(SyncToolOnExfat, NeverGivesACutVersion) {
+  BackgroundProgram sync_tool(SyncTool(), environment_);
+  ASSERT_EQ(sync_tool.ReadLine(), "writing");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(sync_tool.Finish(), 0);
+  const std::string earlier = program_folder_ + "/" + OutputOf(kEarlierId);
+  if (run.output == Line(Failure())) {
+    EXPECT_EQ(ReadBytes(earlier), "an earlier layout");
+    EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " " + OutputOf(kEarlierId));
+    return;
+  }
+  if (!GetParam().character_file) {
+    EXPECT_EQ(run.output, Converted(kEarlierId));
+    const std::string layout = ReadBytes(earlier);
+    bool whole = false;
+    for (int number = 1; number <= kSettingsVersions; ++number) {
+      whole = whole || layout == Utf16Of(VersionBlock(number));
+    }
+    EXPECT_TRUE(whole) << "not one whole version but " << layout.size() << " other bytes";
+    EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " " + OutputOf(kEarlierId));
+    return;
+  }
+  std::optional<std::uint64_t> taken;
+  for (std::uint64_t k = 1; k <= kCharacterVersions; ++k) {
+    if (run.output == Converted(IdOfHalves(1 + k))) taken = IdOfHalves(1 + k);
+  }
+  ASSERT_TRUE(taken) << "neither the failure line nor a whole version's ID:\n" << run.output;
+  EXPECT_TRUE(ReadBytes(program_folder_ + "/" + OutputOf(*taken)) == Utf16Of(VersionBlock(0)));
+  EXPECT_EQ(ReadBytes(earlier), "an earlier layout");
+  std::vector<std::string> outputs = {OutputOf(kEarlierId), OutputOf(*taken)};
+  std::ranges::sort(outputs);
+  EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " " + outputs[0] + " " + outputs[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SyncToolOnExfat,
+                         ::testing::Values(SyncToolCase{"SettingsFileTruncated", false, "truncate"},
+                                           SyncToolCase{"SettingsFileInPlace", false, "in-place"},
+                                           SyncToolCase{"CharacterFile", true, "in-place"}),
+                         CaseName());
 
 }  // namespace

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "end_to_end_fixture.h"
@@ -113,6 +116,96 @@ TEST_F(EndToEndTest, DroppedFilesAreConvertedWithTheirCacheCharacterFiles) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.1.xml"), Utf16Of("<ui>a</ui>"));
   EXPECT_EQ(ListFolder(program_folder_),
             "C@S_sc.tmp " + ProgramName() + " ui.1.xml ui.2.xml ui.3.xml");
+}
+
+struct CachePair {
+  std::string name;
+  std::uint64_t id;
+  bool young;  ///< Written just before the run; else an hour old.
+  std::size_t filler = 0;
+};
+
+// Young pairs, which the program reads again after an interval, between old
+// ones, which one read does, in the order of a scan: the names sort alike
+// by bytes, as the Linux program sorts them, and ignoring case, as Wine
+// lists a folder. One layout runs far past the first read, as large ones do.
+const CachePair kAlternatingPairs[] = {{"Ash@S", 11, true},           {"Birch@S", 12, false},
+                                       {"Cedar@S", 13, true, 300000}, {"Elm@S", 14, false},
+                                       {"Oak@S", 15, true},           {"Yew@S", 16, false}};
+
+std::string LayoutOf(const CachePair& pair) {
+  return "<ui><pair name=\"" + pair.name + "\"/>" + std::string(pair.filler, 'f') + "</ui>";
+}
+
+class YoungAndOldPairs : public EndToEndTest {
+ protected:
+  void SetUp() override {
+    EndToEndTest::SetUp();
+    for (const CachePair& pair : kAlternatingPairs) {
+      if (!pair.young) {
+        AddPair(pair.name, CharacterFile(pair.id), SettingsFile(LayoutOf(pair)));
+        MakeHourOld(cache_ + pair.name + ".tmp");
+        MakeHourOld(cache_ + pair.name + "_sc.tmp");
+      }
+    }
+    // The change time cannot be dated back: the old pairs age past the
+    // program's two seconds by waiting.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    for (const CachePair& pair : kAlternatingPairs) {
+      if (pair.young) {
+        AddPair(pair.name, CharacterFile(pair.id), SettingsFile(LayoutOf(pair)));
+      }
+    }
+  }
+
+  // A settings file as the status lines name it: by its path in the cache
+  // folder in a scan, as the argument that named it when it was dropped.
+  std::string SettingsName(const CachePair& pair, bool dropped) const {
+    return dropped ? Shown(cache_ + pair.name + "_sc.tmp") : cache_shown_ + pair.name + "_sc.tmp";
+  }
+
+  // The whole console of a run that converts `pairs` in this order.
+  std::string Converted(const std::vector<CachePair>& pairs, bool dropped) const {
+    std::string lines;
+    for (const CachePair& pair : pairs) {
+      lines += Success(SettingsName(pair, dropped), std::to_string(pair.id));
+    }
+    return Console(Header() + lines + Closing(static_cast<int>(pairs.size()))) + Pause();
+  }
+
+  void ExpectEveryLayout() const {
+    std::string listing = ProgramName();
+    for (const CachePair& pair : kAlternatingPairs) {
+      const std::string output = "ui." + std::to_string(pair.id) + ".xml";
+      EXPECT_TRUE(ReadBytes(program_folder_ + "/" + output) == Utf16Of(LayoutOf(pair)))
+          << output << " is not the layout of " << pair.name;
+      listing += " " + output;
+    }
+    EXPECT_EQ(ListFolder(program_folder_), listing);
+  }
+};
+
+TEST_F(YoungAndOldPairs, AScanPrintsItsLinesInTheOrderOfTheFiles) {
+  const ProgramRun run = Run({});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output,
+            Converted({std::begin(kAlternatingPairs), std::end(kAlternatingPairs)}, false));
+  ExpectEveryLayout();
+}
+
+TEST_F(YoungAndOldPairs, DroppedFilesPrintTheirLinesInTheOrderOfTheArguments) {
+  // Young and old still alternate, in no order of their names.
+  const std::vector<CachePair> dropped = {kAlternatingPairs[4], kAlternatingPairs[3],
+                                          kAlternatingPairs[0], kAlternatingPairs[5],
+                                          kAlternatingPairs[2], kAlternatingPairs[1]};
+  std::vector<std::string> arguments;
+  for (const CachePair& pair : dropped) {
+    arguments.push_back(SettingsName(pair, true));
+  }
+  const ProgramRun run = Run(arguments);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, Converted(dropped, true));
+  ExpectEveryLayout();
 }
 
 TEST_F(EndToEndTest, AMissingFirstArgumentIsRejectedWithTheUsage) {

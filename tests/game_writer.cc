@@ -1,9 +1,9 @@
 // Rewrites a settings or character file the way the game saves it, for the
 // end-to-end tests: each version in pieces (4 KiB unless --piece says), a
 // pause between two pieces, either after truncating the file or over the
-// old bytes in place. With --date-back it sets the file's write time a day
-// back after every piece, as a restore or sync tool that keeps the source's
-// times does.
+// old bytes in place. With --date-back it sets the file's access and write
+// times a day back after every piece, as a restore or sync tool that keeps
+// the source's times does.
 //
 //   game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever
 //               PAUSE_US FILE VERSION...
@@ -42,10 +42,14 @@ bool InputClosed() {
   return poll(&input, 1, 0) > 0;
 }
 
+// Both times at once: a FUSE driver built on libfuse 2 (exfat-fuse on
+// Debian 12) drops a write time that comes without the access time, and
+// still reports success.
 bool DateBack(int fd) {
-  timespec times[2] = {{0, UTIME_OMIT}, {}};
+  timespec times[2] = {};
   clock_gettime(CLOCK_REALTIME, &times[1]);
   times[1].tv_sec -= 24 * 60 * 60;
+  times[0] = times[1];
   return futimens(fd, times) == 0;
 }
 

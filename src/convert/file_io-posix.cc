@@ -11,6 +11,7 @@
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/read_lease.h"
 #include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
@@ -130,13 +131,21 @@ StampTrust InputFile::Trust() const {
 }
 
 WriterCheck InputFile::StartWriterWatch() {
-  watching_writers_ = false;
-  return WriterCheck::kUnknown;
+  EndWriterWatch();
+  if (handle_ < 0) {
+    return WriterCheck::kUnknown;
+  }
+  const WriterCheck check = TakeReadLease(Fd(handle_));
+  watching_writers_ = check == WriterCheck::kNone;
+  return check;
 }
 
 bool InputFile::EndWriterWatch() {
+  if (!watching_writers_) {
+    return true;
+  }
   watching_writers_ = false;
-  return true;
+  return GiveUpReadLease(Fd(handle_));
 }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
@@ -163,6 +172,8 @@ std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t si
 
 void InputFile::Close() {
   if (handle_ >= 0) {
+    // While the number still names this file: the lease handler looks at it.
+    EndWriterWatch();
     close(Fd(handle_));
     handle_ = -1;
     stamp_ = {};

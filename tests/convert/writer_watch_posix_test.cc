@@ -1,0 +1,248 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "convert/file_io.h"
+#include "fixtures.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Far below the kernel's lease-break time (45 s by default), for which a
+// lease that is never given up holds a writer back.
+constexpr auto kPromptly = std::chrono::seconds(5);
+
+// Runs `work` in a second process, a copy of this one, which exits with
+// what `work` returns. The test process has one thread, so the copy may
+// call anything.
+template <typename Work>
+pid_t RunInOtherProcess(Work work) {
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(work());
+  }
+  return child;
+}
+
+// The exit status of `child`; -1 when a signal ended it.
+int ExitStatusOf(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The lease break's signal held back from this process until Release, or
+// until the end of the scope.
+class BreakSignalHeldBack {
+ public:
+  BreakSignalHeldBack() {
+    sigemptyset(&signal_);
+    sigaddset(&signal_, SIGIO);
+    sigprocmask(SIG_BLOCK, &signal_, nullptr);
+  }
+  ~BreakSignalHeldBack() { Release(); }
+  void Release() { sigprocmask(SIG_UNBLOCK, &signal_, nullptr); }
+  bool Pending() const {
+    sigset_t pending;
+    return sigpending(&pending) == 0 && sigismember(&pending, SIGIO) == 1;
+  }
+
+ private:
+  sigset_t signal_;
+};
+
+// On tmpfs, which grants read leases, like the local disks of players.
+class WriterWatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/dev/shm/tarnwick-test-XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+      GTEST_SKIP() << "no tmpfs at /dev/shm: " << std::strerror(errno);
+    }
+    folder_ = folder;
+    path_ = (folder_ / "CHAR@SERVER_sc.tmp").string();
+    WriteBytes(path_, "old bytes");
+  }
+  void TearDown() override {
+    if (HasFailure()) {
+      std::cerr << "Files of the failed test kept in " << folder_.string() << "\n";
+      return;
+    }
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  fs::path folder_;
+  std::string path_;
+};
+
+TEST_F(WriterWatchTest, TellsAProcessThatHoldsTheFileOpenForWriting) {
+  InputFile file;
+  ASSERT_TRUE(file.Open(path_));
+  EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+  EXPECT_TRUE(file.EndWriterWatch());
+
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t writer = RunInOtherProcess([&] {
+    close(ready[0]);
+    close(release[1]);
+    const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    char byte = 'o';
+    if (fd < 0 || write(ready[1], &byte, 1) != 1) return 1;
+    // Until the test closes its end.
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    close(fd);
+    return 0;
+  });
+  close(ready[1]);
+  close(release[0]);
+  char byte = 0;
+  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kOpen);
+  close(release[1]);
+  close(ready[0]);
+  EXPECT_EQ(ExitStatusOf(writer), 0);
+
+  EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+  EXPECT_TRUE(file.EndWriterWatch());
+}
+
+// What the writer does, in its own process: 0 when every call succeeded.
+struct WriteCase {
+  std::string name;
+  int (*write)(const char* path);
+  std::string left;  ///< The file's bytes afterwards.
+};
+
+void PrintTo(const WriteCase& c, std::ostream* out) { *out << c.name; }
+
+int WriteNewBytes(const char* path, int flags) {
+  const int fd = open(path, O_WRONLY | O_CLOEXEC | flags);
+  if (fd < 0) return 1;
+  const bool written = write(fd, "new", 3) == 3;
+  return close(fd) == 0 && written ? 0 : 2;
+}
+
+const WriteCase kWriteCases[] = {
+    {"OpenForWriting", [](const char* path) { return WriteNewBytes(path, 0); }, "new bytes"},
+    {"OpenTruncating", [](const char* path) { return WriteNewBytes(path, O_TRUNC); }, "new"},
+    {"TruncateByPath", [](const char* path) { return truncate(path, 0) == 0 ? 0 : 3; }, ""},
+};
+
+class WriterDuringWatchTest : public WriterWatchTest,
+                              public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(WriterDuringWatchTest, GoesOnAtOnceAndEndsTheWatchDisturbed) {
+  InputFile file;
+  ASSERT_TRUE(file.Open(path_));
+  ASSERT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t writer = RunInOtherProcess([&] {
+    close(report[0]);
+    // So that the test waits in its read below when the break comes.
+    usleep(50 * 1000);
+    const char result = static_cast<char>(GetParam().write(path_.c_str()));
+    return write(report[1], &result, 1) == 1 ? 0 : 4;
+  });
+  close(report[1]);
+  char result = -1;
+  // Read once, not again on EINTR: a break must not interrupt the program's
+  // own calls, such as a write to the console.
+  EXPECT_EQ(read(report[0], &result, 1), 1) << std::strerror(errno);
+  const auto took = std::chrono::steady_clock::now() - started;
+  close(report[0]);
+  EXPECT_EQ(result, 0);
+  EXPECT_LT(took, kPromptly);
+  EXPECT_EQ(ExitStatusOf(writer), 0);
+  EXPECT_EQ(ReadBytes(path_), GetParam().left);
+  EXPECT_FALSE(file.EndWriterWatch());
+
+  EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+  EXPECT_TRUE(file.EndWriterWatch());
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, WriterDuringWatchTest, ::testing::ValuesIn(kWriteCases),
+                         CaseName());
+
+TEST_F(WriterWatchTest, ABreakSignalThatComesAfterItsFileClosedLeavesTheNextWatchAlone) {
+  InputFile file;
+  ASSERT_TRUE(file.Open(path_));
+  ASSERT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+  BreakSignalHeldBack held_back;
+  const pid_t writer = RunInOtherProcess([&] {
+    // Refused at once while the lease stands; the break is under way.
+    const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    return fd < 0 && errno == EWOULDBLOCK ? 0 : 1;
+  });
+  ASSERT_EQ(ExitStatusOf(writer), 0);
+  EXPECT_FALSE(file.EndWriterWatch());
+  ASSERT_TRUE(held_back.Pending());
+
+  // Closed and opened again, most likely under the same number.
+  ASSERT_TRUE(file.Open(path_));
+  ASSERT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
+  held_back.Release();
+  EXPECT_TRUE(file.EndWriterWatch());
+
+  // Nor does one with no watch on at all.
+  raise(SIGIO);
+}
+
+TEST_F(WriterWatchTest, AFileClosedDuringItsWatchEndsTheWatch) {
+  for (int round = 0; round < 32; ++round) {
+    InputFile file;
+    ASSERT_TRUE(file.Open(path_));
+    ASSERT_EQ(file.StartWriterWatch(), WriterCheck::kNone) << "round " << round;
+  }
+  InputFile reopened;
+  for (int round = 0; round < 32; ++round) {
+    ASSERT_TRUE(reopened.Open(path_));
+    ASSERT_EQ(reopened.StartWriterWatch(), WriterCheck::kNone) << "round " << round;
+  }
+}
+
+TEST_F(WriterWatchTest, ALeaseTheSystemRefusesLeavesTheWriterUnknown) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to read the file as a user who neither owns it nor may lease it";
+  }
+  fs::permissions(folder_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(path_, fs::perms::others_read, fs::perm_options::add);
+  constexpr int kCannotChangeUser = 100;
+  const pid_t reader = RunInOtherProcess([&] {
+    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
+      return kCannotChangeUser;
+    }
+    InputFile file;
+    if (!file.Open(path_)) return kCannotChangeUser + 1;
+    const WriterCheck check = file.StartWriterWatch();
+    return file.EndWriterWatch() ? static_cast<int>(check) : kCannotChangeUser + 2;
+  });
+  const int status = ExitStatusOf(reader);
+  if (status == kCannotChangeUser) {
+    GTEST_SKIP() << "cannot become the user nobody here";
+  }
+  EXPECT_EQ(status, static_cast<int>(WriterCheck::kUnknown));
+}
+
+}  // namespace

@@ -13,7 +13,9 @@
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/quiet_read.h"
 #include "fixtures.h"
+#include "pretend_clock.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -244,5 +246,98 @@ TEST_F(WriterWatchTest, ALeaseTheSystemRefusesLeavesTheWriterUnknown) {
   }
   EXPECT_EQ(status, static_cast<int>(WriterCheck::kUnknown));
 }
+
+struct HeldOpenCase {
+  std::string name;
+  std::int64_t age_added_ns;  ///< How much older than it is the file looks.
+};
+
+std::int64_t g_age_added_ns = 0;
+int g_sleeps = 0;
+int g_release_fd = -1;
+pid_t g_holder = 0;
+int g_holder_status = -2;
+
+class HeldOpenTest : public WriterWatchTest, public ::testing::WithParamInterface<HeldOpenCase> {
+ protected:
+  void TearDown() override {
+    UsePretendClock();
+    WriterWatchTest::TearDown();
+  }
+};
+
+// A second process rewrites the file at the same size and keeps it open;
+// after the second wait it closes it. However old the file looks and however
+// well two reads agree, it is taken only once the writer is gone.
+TEST_P(HeldOpenTest, IsNotTakenWhileItsWriterHoldsIt) {
+  WriteBytes(path_, "version A");
+  int ready[2];
+  int release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  g_holder = RunInOtherProcess([&] {
+    close(ready[0]);
+    close(release[1]);
+    const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    char byte = 'w';
+    if (fd < 0 || pwrite(fd, "version B", 9, 0) != 9 || write(ready[1], &byte, 1) != 1) return 1;
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    close(fd);
+    return 0;
+  });
+  close(ready[1]);
+  close(release[0]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  g_release_fd = release[1];
+  g_holder_status = -2;
+  g_sleeps = 0;
+  g_age_added_ns = GetParam().age_added_ns;
+  CurrentSettleClock() = {
+      [] { return g_pretend_now_ns; },
+      [](std::int64_t duration) {
+        g_pretend_now_ns += duration;
+        if (++g_sleeps == 2) {
+          close(g_release_fd);
+          g_holder_status = ExitStatusOf(g_holder);
+        }
+      },
+      [](std::int64_t file_time) { return NanosecondsSince(file_time) + g_age_added_ns; }};
+  FileLooks looks;
+  std::string content(9, '\0');
+  LookOutcome outcome = LookOutcome::kAgain;
+  while (outcome == LookOutcome::kAgain) {
+    InputFile file;
+    ASSERT_TRUE(file.Open(path_));
+    std::int64_t due_ns = 0;
+    outcome = LookAtFile(
+        file, looks,
+        [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+          content.resize(static_cast<std::size_t>(size));
+          const std::int64_t got = file.ReadAt(0, content.data(), content.size());
+          bytes = std::span(reinterpret_cast<const unsigned char*>(content.data()),
+                            static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+          return got == size ? ReadAttempt::kDone : ReadAttempt::kFailed;
+        },
+        due_ns);
+    if (outcome == LookOutcome::kAgain) {
+      CurrentSettleClock().sleep_ns(due_ns - g_pretend_now_ns);
+    }
+  }
+  if (g_sleeps < 2) {
+    close(g_release_fd);
+    ExitStatusOf(g_holder);
+  }
+  EXPECT_EQ(outcome, LookOutcome::kTaken);
+  EXPECT_EQ(g_holder_status, 0) << "taken while the writer still held the file";
+  EXPECT_EQ(content, "version B");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ages, HeldOpenTest,
+                         ::testing::Values(HeldOpenCase{"JustWritten", 0},
+                                           HeldOpenCase{"LooksAnHourOld", 3'600'000'000'000}),
+                         [](const auto& test) { return test.param.name; });
 
 }  // namespace

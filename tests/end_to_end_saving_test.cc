@@ -65,6 +65,23 @@ class SavingTest : public EndToEndTest {
 
   std::string VersionPath(int number) const { return root_ + "/version" + std::to_string(number); }
 
+  // The cache folder moved onto the file system mounted at `mount_point`,
+  // through a link from the Documents folder.
+  void LinkCacheOnto(const std::string& mount_point) const {
+    std::filesystem::create_directories(mount_point + "/Quellmoor/cache");
+    std::filesystem::remove_all(documents_ + "/Quellmoor");
+    std::filesystem::create_directory_symlink(mount_point + "/Quellmoor",
+                                              documents_ + "/Quellmoor");
+  }
+
+  // The line of a character file, or else a settings file, not read.
+  std::string CannotOpen(bool character_file) const {
+    return character_file ? "[WARNING] Cannot open \"" + cache_shown_ +
+                                "Saving@S.tmp\", unable to extract character ID."
+                          : "[ERROR] Cannot open \"" + cache_shown_ +
+                                "Saving@S_sc.tmp\", unable to extract <ui>.";
+  }
+
   std::string Line(const std::string& line) const {
     return Console(Header() + line + "\n\nDone! File(s) Processed: " +
                    (line.starts_with("[SUCCESS]") ? "1" : "0") + "\n") +
@@ -157,12 +174,7 @@ class WriterDatingBack : public SavingTest, public ::testing::WithParamInterface
     return argv;
   }
 
-  std::string Failure() const {
-    return GetParam().character_file ? "[WARNING] Cannot open \"" + cache_shown_ +
-                                           "Saving@S.tmp\", unable to extract character ID."
-                                     : "[ERROR] Cannot open \"" + cache_shown_ +
-                                           "Saving@S_sc.tmp\", unable to extract <ui>.";
-  }
+  std::string Failure() const { return CannotOpen(GetParam().character_file); }
 };
 
 // A file dated back looks old, but its change time says it has just
@@ -235,10 +247,7 @@ class WholeSecondsFileSystem : public SavingTest {
       GTEST_SKIP() << "cannot make and mount an ext3 image here: " << made.errors << mounted.errors;
     }
     mounted_ = true;
-    std::filesystem::create_directories(mount_point_ + "/Quellmoor/cache");
-    std::filesystem::remove_all(documents_ + "/Quellmoor");
-    std::filesystem::create_directory_symlink(mount_point_ + "/Quellmoor",
-                                              documents_ + "/Quellmoor");
+    LinkCacheOnto(mount_point_);
   }
 
   // Unmounted however the test ended, before its folder is removed.
@@ -345,10 +354,7 @@ class ExfatCache : public SavingTest {
                                                 "cat >/dev/null; exec \"$0\" -l \"$1\"",
                                                 SystemTool("umount"), mount_point_},
                        environment_);
-    std::filesystem::create_directories(mount_point_ + "/Quellmoor/cache");
-    std::filesystem::remove_all(documents_ + "/Quellmoor");
-    std::filesystem::create_directory_symlink(mount_point_ + "/Quellmoor",
-                                              documents_ + "/Quellmoor");
+    LinkCacheOnto(mount_point_);
   }
 
   // Unmounted however the test ended, before its folder is removed; the
@@ -436,12 +442,7 @@ class SyncToolOnExfat : public ExfatCache, public ::testing::WithParamInterface<
     return argv;
   }
 
-  std::string Failure() const {
-    return GetParam().character_file ? "[WARNING] Cannot open \"" + cache_shown_ +
-                                           "Saving@S.tmp\", unable to extract character ID."
-                                     : "[ERROR] Cannot open \"" + cache_shown_ +
-                                           "Saving@S_sc.tmp\", unable to extract <ui>.";
-  }
+  std::string Failure() const { return CannotOpen(GetParam().character_file); }
 
   std::string Converted(std::uint64_t character_id) const {
     return Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\" +

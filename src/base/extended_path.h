@@ -43,3 +43,21 @@ inline std::wstring ExtendedLengthPath(const std::wstring& path) {
   }
   return L"\\\\?\\" + full;
 }
+
+/// The path of an open file or folder with every link on the way followed;
+/// empty when the system cannot tell.
+inline std::wstring FinalPathOf(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) {
+      return {};
+    }
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);
+  }
+}

@@ -177,24 +177,6 @@ System RunningSystem() {
   return system;
 }
 
-// The path of an open file with every link on the way followed; empty when
-// the system cannot tell.
-std::wstring FinalPath(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) {
-      return {};
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(length);
-  }
-}
-
 std::string ReadWholeFile(const wchar_t* path) {
   std::string text;
   const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -248,7 +230,7 @@ void ReadWineMounts() {
 // folder: the path below a drive's root cannot show that mount, and the
 // file earns no trust.
 StampTrust TrustUnderWine(HANDLE file) {
-  std::wstring path = FinalPath(file);
+  std::wstring path = FinalPathOf(file);
   if (!path.starts_with(L"\\\\?\\") || path.size() < 7 || path[5] != L':') {
     return StampTrust::kUntrusted;
   }

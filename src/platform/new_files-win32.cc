@@ -26,24 +26,6 @@ bool IsLeftoverFile(const WIN32_FIND_DATAW& found,
          now >= written && now - written >= kLeftoverAgeSeconds * kFileTimeUnitsPerSecond;
 }
 
-// The path of an open file or folder with every link on the way followed;
-// empty when the system cannot tell.
-std::wstring FinalPath(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) {
-      return {};
-    }
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(length);
-  }
-}
-
 std::wstring FinalFolderPath(const std::wstring& folder) {
   const HANDLE handle = CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -51,7 +33,7 @@ std::wstring FinalFolderPath(const std::wstring& folder) {
   if (handle == INVALID_HANDLE_VALUE) {
     return {};
   }
-  std::wstring path = FinalPath(handle);
+  std::wstring path = FinalPathOf(handle);
   CloseHandle(handle);
   if (!path.empty() && !path.ends_with(L'\\')) {
     path += L'\\';
@@ -63,7 +45,7 @@ std::wstring FinalFolderPath(const std::wstring& folder) {
 // Unix file system shows as the file it names, with no reparse point, and
 // removing it would remove that file; its final path gives it away.
 bool IsFileOfFolder(HANDLE file, const std::wstring& final_folder, const wchar_t* name) {
-  return !final_folder.empty() && FinalPath(file) == final_folder + name;
+  return !final_folder.empty() && FinalPathOf(file) == final_folder + name;
 }
 
 // Removed through a handle of its own, once that handle shows what it is.

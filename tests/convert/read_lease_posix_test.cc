@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 
 #include "convert/file_io.h"
 #include "convert/quiet_read.h"
@@ -45,6 +46,45 @@ int ExitStatusOf(pid_t child) {
     if (errno != EINTR) return -1;
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A second process that opens `path` for writing, writes `bytes` at its
+// start, and holds it open until the test closes `release`; returned once
+// the file is open. `pid` is 0 when it could not be started.
+struct Holder {
+  pid_t pid = 0;
+  int release = -1;
+};
+
+Holder HoldOpenForWriting(const std::string& path, std::string_view bytes) {
+  int ready[2];
+  int release[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) return {};
+  const pid_t pid = RunInOtherProcess([&] {
+    close(ready[0]);
+    close(release[1]);
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    char byte = 'w';
+    if (fd < 0 || pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size()) ||
+        write(ready[1], &byte, 1) != 1) {
+      return 1;
+    }
+    while (read(release[0], &byte, 1) > 0) {
+    }
+    close(fd);
+    return 0;
+  });
+  close(ready[1]);
+  close(release[0]);
+  char byte = 0;
+  const bool open = read(ready[0], &byte, 1) == 1;
+  close(ready[0]);
+  if (!open) {
+    close(release[1]);
+    ExitStatusOf(pid);
+    return {};
+  }
+  return {pid, release[1]};
 }
 
 // The lease break's signal held back from this process until Release, or
@@ -98,30 +138,11 @@ TEST_F(WriterWatchTest, TellsAProcessThatHoldsTheFileOpenForWriting) {
   EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
   EXPECT_TRUE(file.EndWriterWatch());
 
-  int ready[2];
-  int release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t writer = RunInOtherProcess([&] {
-    close(ready[0]);
-    close(release[1]);
-    const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-    char byte = 'o';
-    if (fd < 0 || write(ready[1], &byte, 1) != 1) return 1;
-    // Until the test closes its end.
-    while (read(release[0], &byte, 1) > 0) {
-    }
-    close(fd);
-    return 0;
-  });
-  close(ready[1]);
-  close(release[0]);
-  char byte = 0;
-  EXPECT_EQ(read(ready[0], &byte, 1), 1);
+  const Holder writer = HoldOpenForWriting(path_, "");
+  ASSERT_NE(writer.pid, 0);
   EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kOpen);
-  close(release[1]);
-  close(ready[0]);
-  EXPECT_EQ(ExitStatusOf(writer), 0);
+  close(writer.release);
+  EXPECT_EQ(ExitStatusOf(writer.pid), 0);
 
   EXPECT_EQ(file.StartWriterWatch(), WriterCheck::kNone);
   EXPECT_TRUE(file.EndWriterWatch());
@@ -271,27 +292,10 @@ class HeldOpenTest : public WriterWatchTest, public ::testing::WithParamInterfac
 // well two reads agree, it is taken only once the writer is gone.
 TEST_P(HeldOpenTest, IsNotTakenWhileItsWriterHoldsIt) {
   WriteBytes(path_, "version A");
-  int ready[2];
-  int release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  g_holder = RunInOtherProcess([&] {
-    close(ready[0]);
-    close(release[1]);
-    const int fd = open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-    char byte = 'w';
-    if (fd < 0 || pwrite(fd, "version B", 9, 0) != 9 || write(ready[1], &byte, 1) != 1) return 1;
-    while (read(release[0], &byte, 1) > 0) {
-    }
-    close(fd);
-    return 0;
-  });
-  close(ready[1]);
-  close(release[0]);
-  char byte = 0;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  g_release_fd = release[1];
+  const Holder holder = HoldOpenForWriting(path_, "version B");
+  ASSERT_NE(holder.pid, 0);
+  g_holder = holder.pid;
+  g_release_fd = holder.release;
   g_holder_status = -2;
   g_sleeps = 0;
   g_age_added_ns = GetParam().age_added_ns;

@@ -21,6 +21,7 @@ run's outputs and console lines are checked.
 """
 import argparse
 import os
+import shutil
 import statistics
 import time
 from pathlib import Path
@@ -79,6 +80,7 @@ def main():
             setup.check("tool")
             seconds[case].append(run.seconds)
             peak[case] = max(peak[case], run.peak_kib)
+    shutil.rmtree(setup.folder)
     old = statistics.median(seconds["old"]) if "old" in seconds else None
     print(f"{args.pairs} pairs, {args.rounds} rounds")
     print(f"{'case':<6} {'min':>8} {'median':>8} {'max':>8}  wall s  {'over old':>8}"

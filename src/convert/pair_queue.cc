@@ -19,6 +19,22 @@ void PairQueue::Look(Entry& entry) {
   entry.pair = {};
 }
 
+// A pair whose character file an earlier pair still waits for would write
+// the same output: it waits until that one is done, so that the later
+// layout is the one that stays, as the order of the pairs says.
+void PairQueue::LookUnlessBlocked(Entry& entry) {
+  for (const Entry& earlier : entries_) {
+    if (&earlier == &entry) {
+      break;
+    }
+    if (!earlier.done && earlier.pair.character_path == entry.pair.character_path) {
+      entry.due_ns = earlier.due_ns;
+      return;
+    }
+  }
+  Look(entry);
+}
+
 void PairQueue::LookAtDuePairs() {
   const SettleClock& clock = CurrentSettleClock();
   if (waiting_ == 0 || clock.now_ns() < next_due_ns_) {
@@ -32,7 +48,7 @@ void PairQueue::LookAtDuePairs() {
     }
     // Each look may take a while: the time is asked again for each pair.
     if (entry.due_ns <= clock.now_ns()) {
-      Look(entry);
+      LookUnlessBlocked(entry);
     }
     if (!entry.done) {
       ++waiting;
@@ -59,7 +75,7 @@ void PairQueue::Add(const FilePair& pair) {
   LookAtDuePairs();
   Entry& entry = entries_.emplace_back();
   entry.pair = pair;
-  Look(entry);
+  LookUnlessBlocked(entry);
   if (!entry.done) {
     next_due_ns_ = waiting_ == 0 ? entry.due_ns : std::min(next_due_ns_, entry.due_ns);
     ++waiting_;

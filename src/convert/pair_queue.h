@@ -40,6 +40,7 @@ class PairQueue {
   };
 
   void Look(Entry& entry);
+  void LookUnlessBlocked(Entry& entry);
   void LookAtDuePairs();
   void WriteDoneLines();
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "fixtures.h"
 #include "pretend_clock.h"
@@ -107,6 +109,43 @@ TEST_F(PairQueueTest, APairSavedAMomentAgoWaitsOnce) {
       kConverted);
   EXPECT_EQ(g_sleeps, 1);
   EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
+}
+
+std::int64_t g_marker_time = 0;
+
+// Two settings files that pair with one character file write one output.
+// The first was saved a moment ago and waits; the second, old, could be
+// converted at once, but then the first would overwrite it: the layout of
+// the later pair must be the one that stays.
+TEST_F(PairQueueTest, ALaterPairWithTheSameCharacterFileWritesAfterTheEarlierOne) {
+  WriteBytes("cache/C@S.tmp", CharacterFile(7));
+  WriteBytes("backup/C@S_sc.tmp", SettingsFile("<ui>the later pair</ui>"));
+  // Files written before the marker look an hour old.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteBytes("marker", "");
+  {
+    InputFile marker;
+    ASSERT_TRUE(marker.Open(NativeOf("marker")));
+    g_marker_time = marker.OpenedStamp().modified;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the earlier pair</ui>"));
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + (file_time < g_marker_time ? 3'600'000'000'000 : 0);
+  };
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed);
+  const NativeString character = NativeOf("cache/C@S.tmp");
+  const NativeString young = NativeOf("cache/C@S_sc.tmp");
+  const NativeString old = NativeOf("backup/C@S_sc.tmp");
+  queue.Add({character, young, young, NativeOf("out")});
+  queue.Add({character, old, old, NativeOf("out")});
+  queue.Finish();
+  const NativeString output = Native(".\\ui.7.xml");
+  EXPECT_EQ(console.text_, StatusLine(kConverted, character, young, output) +
+                               StatusLine(kConverted, character, old, output));
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>the later pair</ui>"));
 }
 
 }  // namespace

@@ -81,14 +81,3 @@ std::vector<UnixMount> ParseMountInfo(std::string_view text) {
   }
   return mounts;
 }
-
-const UnixMount* MountHolding(const std::vector<UnixMount>& mounts, std::string_view real_path) {
-  const UnixMount* holding = nullptr;
-  for (const UnixMount& mount : mounts) {
-    if (IsWithin(real_path, mount.mount_point) &&
-        (holding == nullptr || mount.mount_point.size() > holding->mount_point.size())) {
-      holding = &mount;
-    }
-  }
-  return holding;
-}

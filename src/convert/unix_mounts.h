@@ -14,7 +14,3 @@ struct UnixMount {
 /// files: a mount on the same folder as an earlier one, or on a folder
 /// above it, hides it. Malformed lines are left out.
 std::vector<UnixMount> ParseMountInfo(std::string_view text);
-
-/// The mount that holds `real_path` (absolute, with no symbolic link on the
-/// way): the one on the longest folder that contains it; null if none.
-const UnixMount* MountHolding(const std::vector<UnixMount>& mounts, std::string_view real_path);

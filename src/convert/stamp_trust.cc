@@ -8,20 +8,22 @@ namespace {
 
 // Local file systems whose change time the kernel keeps from this machine's
 // clock and no system call sets: a write, a chmod or a utimensat that dates
-// the write time back all set it to now.
-constexpr std::array<std::uint64_t, 6> kTrustedLinuxTypes = {
-    0xEF53,      // ext2, ext3, ext4
-    0x58465342,  // xfs
-    0x9123683E,  // btrfs
-    0x01021994,  // tmpfs
-    0xF2F52010,  // f2fs
-    0x794C7630,  // overlay: the times of its upper or lower file system
+// the write time back all set it to now. By the type statfs gives and the
+// name mountinfo gives it.
+struct TrustedLinuxType {
+  std::uint64_t type;
+  std::string_view name;
 };
-
-// The names that mountinfo gives the types of kTrustedLinuxTypes.
-constexpr std::array<std::string_view, 8> kTrustedLinuxTypeNames = {
-    "ext2", "ext3", "ext4", "xfs", "btrfs", "tmpfs", "f2fs", "overlay",
-};
+constexpr std::array<TrustedLinuxType, 8> kTrustedLinuxTypes = {{
+    {0xEF53, "ext2"},
+    {0xEF53, "ext3"},
+    {0xEF53, "ext4"},
+    {0x58465342, "xfs"},
+    {0x9123683E, "btrfs"},
+    {0x01021994, "tmpfs"},
+    {0xF2F52010, "f2fs"},
+    {0x794C7630, "overlay"},  // The times of its upper or lower file system.
+}};
 
 bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return std::ranges::equal(a, b, [](wchar_t x, wchar_t y) {
@@ -32,13 +34,15 @@ bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }  // namespace
 
 StampTrust TrustOfLinuxFileSystem(std::uint64_t type) {
-  return std::ranges::find(kTrustedLinuxTypes, type) != kTrustedLinuxTypes.end()
+  return std::ranges::find(kTrustedLinuxTypes, type, &TrustedLinuxType::type) !=
+                 kTrustedLinuxTypes.end()
              ? StampTrust::kTrusted
              : StampTrust::kUntrusted;
 }
 
 StampTrust TrustOfLinuxFileSystemName(std::string_view type) {
-  return std::ranges::find(kTrustedLinuxTypeNames, type) != kTrustedLinuxTypeNames.end()
+  return std::ranges::find(kTrustedLinuxTypes, type, &TrustedLinuxType::name) !=
+                 kTrustedLinuxTypes.end()
              ? StampTrust::kTrusted
              : StampTrust::kUntrusted;
 }

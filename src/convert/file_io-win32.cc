@@ -193,22 +193,19 @@ std::string ReadWholeFile(const wchar_t* path) {
   return text;
 }
 
-// The Windows path of each mount's folder, and its type; learnt once per
-// run. The server of Wine reads mountinfo, in the same mount namespace.
-struct WineMounts {
-  SRWLOCK lock = SRWLOCK_INIT;
-  bool read = false;
-  std::vector<std::pair<std::wstring, std::string>> folders;
+// A mount of the Linux side, by the Windows path of its folder.
+struct WineMount {
+  std::wstring folder;
+  std::string type;
 };
 
-WineMounts g_wine_mounts;
-
-void ReadWineMounts() {
+std::vector<WineMount> ReadWineMounts() {
+  std::vector<WineMount> mounts;
   using DosFileName = WCHAR*(CDECL*)(const char* unix_path);
   const auto dos_file_name = reinterpret_cast<DosFileName>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
   if (dos_file_name == nullptr) {
-    return;
+    return mounts;
   }
   for (UnixMount& mount : ParseMountInfo(ReadWholeFile(L"\\\\?\\unix\\proc\\self\\mountinfo"))) {
     WCHAR* folder = dos_file_name(mount.mount_point.c_str());
@@ -218,9 +215,17 @@ void ReadWineMounts() {
       if (path.ends_with(L'\\')) {
         path.pop_back();
       }
-      g_wine_mounts.folders.emplace_back(std::move(path), std::move(mount.type));
+      mounts.push_back({std::move(path), std::move(mount.type)});
     }
   }
+  return mounts;
+}
+
+// Learnt once per run. The server of Wine reads mountinfo, in the same
+// mount namespace.
+const std::vector<WineMount>& WineMounts() {
+  static const std::vector<WineMount> mounts = ReadWineMounts();
+  return mounts;
 }
 
 // Wine names a file and a mount's folder alike by its Unix path with every
@@ -235,25 +240,16 @@ StampTrust TrustUnderWine(HANDLE file) {
     return StampTrust::kUntrusted;
   }
   path.erase(0, 4);
-  AcquireSRWLockExclusive(&g_wine_mounts.lock);
-  if (!g_wine_mounts.read) {
-    ReadWineMounts();
-    g_wine_mounts.read = true;
-  }
-  StampTrust trust = StampTrust::kUntrusted;
-  for (bool found = false; !found && path.size() >= 2;) {
-    for (const auto& [folder, type] : g_wine_mounts.folders) {
-      if (folder == path) {
-        trust = TrustOfLinuxFileSystemName(type);
-        found = true;
-        break;
-      }
+  const std::vector<WineMount>& mounts = WineMounts();
+  while (path.size() >= 2) {
+    const auto mount = std::ranges::find(mounts, path, &WineMount::folder);
+    if (mount != mounts.end()) {
+      return TrustOfLinuxFileSystemName(mount->type);
     }
     const std::size_t separator = path.rfind(L'\\');
     path.resize(separator == std::wstring::npos ? 0 : separator);
   }
-  ReleaseSRWLockExclusive(&g_wine_mounts.lock);
-  return trust;
+  return StampTrust::kUntrusted;
 }
 
 }  // namespace

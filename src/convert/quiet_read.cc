@@ -97,7 +97,8 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     return LookOutcome::kFailed;
   }
   // Judged before the read: a write during it must find the stamp young.
-  const bool settled = facts.trust(file) == StampTrust::kTrusted && IsSettled(clock, before);
+  // The age first: a young file needs no word from its file system.
+  const bool settled = IsSettled(clock, before) && facts.trust(file) == StampTrust::kTrusted;
   const WriterCheck writer = facts.start_writer_watch(file);
   std::span<const unsigned char> bytes;
   const ReadAttempt attempt = read(before.size, bytes);

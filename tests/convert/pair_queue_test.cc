@@ -8,15 +8,10 @@
 
 #include "fixtures.h"
 #include "pretend_clock.h"
+#include "string_console.h"
 #include "temp_dir.h"
 
 namespace {
-
-class StringConsole : public ConsoleSink {
- public:
-  void Write(const NativeString& text) override { text_ += text; }
-  NativeString text_;
-};
 
 std::int64_t g_slept_ns = 0;
 int g_sleeps = 0;

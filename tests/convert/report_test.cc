@@ -4,15 +4,10 @@
 
 #include "convert/convert.h"
 #include "fixtures.h"
+#include "string_console.h"
 #include "temp_dir.h"
 
 namespace {
-
-class StringConsole : public ConsoleSink {
- public:
-  void Write(const NativeString& text) override { text_ += text; }
-  NativeString text_;
-};
 
 struct LineCase {
   ConversionResult result;

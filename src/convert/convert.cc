@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "convert/decode.h"
@@ -35,7 +36,6 @@ using CharacterHead = std::array<unsigned char, kLongLayoutIdOffset + kCharacter
 ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, CharacterHead& head,
                                 std::span<const unsigned char>& bytes, ConversionResult& result,
                                 std::int64_t& character_id) {
-  bytes = {};
   if (size < kShortLayoutIdOffset + static_cast<std::int64_t>(kCharacterIdSize)) {
     result = kCharacterFileTooShort;
     return ReadAttempt::kDone;
@@ -74,8 +74,8 @@ LookOutcome LookAtCharacterFile(const NativeString& character_path, FileLooks& l
   CharacterHead head{};
   return LookAtFile(
       file, looks,
-      [&](std::int64_t size, std::span<const unsigned char>& bytes) {
-        return ReadCharacterIdOnce(file, size, head, bytes, result, character_id);
+      [&](std::int64_t size, ReadResult& got) {
+        return ReadCharacterIdOnce(file, size, head, got.bytes, result, character_id);
       },
       due_ns);
 }
@@ -224,10 +224,14 @@ LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& loo
   // A rewrite may change the size: each read goes by the stamp taken for it.
   return LookAtFile(
       file, looks,
-      [&](std::int64_t size, std::span<const unsigned char>& bytes) {
+      [&](std::int64_t size, ReadResult& got) {
         const ReadAttempt attempt =
             ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
-        bytes = std::span(buffer.settings.get(), buffer.settings_size);
+        got.bytes = std::span(buffer.settings.get(), buffer.settings_size);
+        // Only a block to write can be cut: a file without one, or with one
+        // too large, gives its line as before.
+        got.ended = attempt != ReadAttempt::kDone || result != kConverted ||
+                    IsUiBlockEnded(got.bytes.subspan(block.start, block.size));
         return attempt;
       },
       due_ns);
@@ -248,6 +252,27 @@ ConversionResult EncodeUiBlock(const unsigned char* block, std::size_t size, uns
 }
 
 }  // namespace
+
+bool IsUiBlockEnded(std::span<const unsigned char> block) {
+  const auto is_blank = [](unsigned char byte) {
+    return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
+  };
+  std::size_t end = block.size();
+  while (end > 0 && is_blank(block[end - 1])) --end;
+  if (end == 0 || block[end - 1] != '>') {
+    return false;
+  }
+  --end;
+  while (end > 0 && is_blank(block[end - 1])) --end;
+  constexpr std::string_view kEndTag = "</ui";
+  // The block's own "<ui>" is no end tag.
+  if (end < kEndTag.size() + 4) {
+    return false;
+  }
+  const std::span<const unsigned char> tail = block.subspan(end - kEndTag.size(), kEndTag.size());
+  return std::ranges::equal(
+      tail, kEndTag, [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
+}
 
 NativeString OutputNameFor(std::int64_t character_id) {
   return Native(".\\ui.") + NativeDecimal(character_id) + Native(".xml");
@@ -330,10 +355,10 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
     return true;
   }
   // A settings file taken while the character file still waits is read
-  // again with it: a settled one is taken again at once, one whose reads
-  // agreed agrees with this read.
+  // again with it, and taken again at once: a settled one is settled still,
+  // one whose reads agreed agrees with this read.
   if (settings == LookOutcome::kTaken) {
-    settings_due = looks.settings.held ? looks.settings.last_read_end_ns + kSettleIntervalNs : 0;
+    settings_due = 0;
   }
   due_ns = std::max(looks.character_taken ? 0 : character_due, settings_due);
   return false;

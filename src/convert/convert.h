@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "base/native_text.h"
 #include "convert/conversion_result.h"
@@ -20,6 +21,11 @@ inline constexpr std::size_t kMaxUiBlockSize = TARNWICK_MAX_UI_BLOCK_SIZE;
 #else
 inline constexpr std::size_t kMaxUiBlockSize = std::size_t{64} << 20;
 #endif
+
+/// Whether a "<ui>" block ends as a whole layout ends: with the end tag
+/// "</ui>" (blanks allowed before its ">"), then nothing but blanks. A save
+/// cut off midway leaves a block without it.
+bool IsUiBlockEnded(std::span<const unsigned char> block);
 
 /// The output name for a character ID: ".\ui.<ID>.xml", the ID in plain
 /// decimal with a leading minus when negative.

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "convert/file_io.h"
-#include "convert/read_lease.h"
 #include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
@@ -111,6 +110,7 @@ bool InputFile::Open(const NativeString& path) {
   }
   handle_ = fd;
   stamp_ = StampOf(info);
+  identity_ = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return true;
 }
 
@@ -128,24 +128,6 @@ StampTrust InputFile::Trust() const {
     return StampTrust::kUntrusted;
   }
   return TrustOfLinuxFileSystem(static_cast<std::uint64_t>(info.f_type));
-}
-
-WriterCheck InputFile::StartWriterWatch() {
-  EndWriterWatch();
-  if (handle_ < 0) {
-    return WriterCheck::kUnknown;
-  }
-  const WriterCheck check = TakeReadLease(Fd(handle_));
-  watching_writers_ = check == WriterCheck::kNone;
-  return check;
-}
-
-bool InputFile::EndWriterWatch() {
-  if (!watching_writers_) {
-    return true;
-  }
-  watching_writers_ = false;
-  return GiveUpReadLease(Fd(handle_));
 }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
@@ -172,11 +154,10 @@ std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t si
 
 void InputFile::Close() {
   if (handle_ >= 0) {
-    // While the number still names this file: the lease handler looks at it.
-    EndWriterWatch();
     close(Fd(handle_));
     handle_ = -1;
     stamp_ = {};
+    identity_ = {};
   }
 }
 

@@ -302,16 +302,6 @@ StampTrust InputFile::Trust() const {
   return StampTrust::kUntrusted;
 }
 
-WriterCheck InputFile::StartWriterWatch() {
-  watching_writers_ = false;
-  return WriterCheck::kUnknown;
-}
-
-bool InputFile::EndWriterWatch() {
-  watching_writers_ = false;
-  return true;
-}
-
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   FILETIME now_time;
   GetSystemTimeAsFileTime(&now_time);

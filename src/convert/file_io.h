@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,8 +34,16 @@ enum class StampTrust { kUntrusted, kTrusted };
 /// Whether another program holds a file open for writing.
 enum class WriterCheck {
   kUnknown,  ///< The system cannot tell (or will not tell this program).
-  kNone,     ///< Nobody does now; one that opens it later ends the watch.
+  kNone,     ///< Nobody does.
   kOpen,     ///< Somebody does: the file may be in the midst of a save.
+};
+
+/// A file by its device and inode number; all zero where the system gives
+/// none (Windows).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  auto operator<=>(const FileIdentity&) const = default;
 };
 
 /// How long ago, by the system's clock, a time of a FileStamp (`modified`
@@ -64,14 +73,8 @@ class InputFile {
   /// trusted (see StampTrust).
   StampTrust Trust() const;
 
-  /// Starts watching for a writer over the reads that follow, until
-  /// EndWriterWatch. A writer that opens the file meanwhile is never made to
-  /// wait for this program beyond the moment the system tells it.
-  WriterCheck StartWriterWatch();
-
-  /// Ends the watch; false when a writer opened the file during it, so that
-  /// the reads since StartWriterWatch may hold a save in the making.
-  bool EndWriterWatch();
+  /// The file's device and inode, as its open found them.
+  const FileIdentity& Identity() const { return identity_; }
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived, fewer only where the file ends; -1 when a read fails, since
@@ -83,7 +86,7 @@ class InputFile {
 
   std::intptr_t handle_ = -1;
   FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.
-  bool watching_writers_ = false;
+  FileIdentity identity_;
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written

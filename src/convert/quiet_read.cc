@@ -4,37 +4,51 @@
 #include <chrono>
 #include <thread>
 
-// A game saves by writing its file in pieces; once it is done, the file
-// holds still. A read is taken only when something vouches that it saw one
-// whole version.
+// A game saves by truncating its file and writing it anew in pieces; once
+// it is done, the file holds still. A read is taken only when something
+// vouches that it saw one whole version, and a clock alone cannot: no wait
+// tells a writer that paused from one that finished.
 //
-// The stamp (size, write time, change time) vouches for it only on a local
-// file system whose change time the kernel keeps from this machine's clock
-// and no program can set back: ext2/3/4, xfs, btrfs, tmpfs, f2fs and overlay
-// on Linux, local NTFS and ReFS on Windows. There, as git does for its index,
-// a stamp whose newest time lies more than one step of the file system's
-// clock before the read began shows any write since, so one read under a
-// stamp that held across it is one version. A restore or sync tool that
-// dates the write time back still leaves a fresh change time.
+// What a read holds comes first. A layout is an XML element, so a whole one
+// ends with its end tag, and a save cut off midway ends without it. A read
+// whose layout does not end so, or of a file that a program holds open for
+// writing, is taken only once the file has held still for kLongStillNs. Any
+// other read is taken once the file has held still barely: one step of the
+// file system's clock by its stamp, or kSettleIntervalNs between two reads
+// that agree.
+//
+// Held still by what? The stamp (size, write time, change time) vouches for
+// it only on a local file system whose change time the kernel keeps from
+// this machine's clock and no program can set back: ext2/3/4, xfs, btrfs,
+// tmpfs and f2fs on Linux, local NTFS and ReFS on Windows. There, as git
+// does for its index, a stamp whose newest time lies more than one step of
+// the file system's clock before the read began shows any write since, so a
+// read under a stamp that held across it is one version, and the stamp's age
+// tells how long the file has held still. A restore or sync tool that dates
+// the write time back still leaves a fresh change time.
 //
 // Nowhere else is a stamp worth that: FAT and exFAT keep no change time of
 // their own and any program sets their times; a network share's times come
 // from its server's clock and may hold still while a client writes; a FUSE
-// file system's are whatever its daemon says. There a file is read at least
-// twice, kSettleIntervalNs apart, and taken when the reads agree. So is a
-// file changed within the last step, or dated ahead, anywhere.
+// file system's are whatever its daemon says; overlay shows its lower
+// layer's. There the file is read again every kSettleIntervalNs, and held
+// still for as long as its reads have agreed. So is a file changed within
+// the last step, or dated ahead, anywhere.
 //
-// A file that a program holds open for writing may be halfway through a
-// save whose writer only paused, so it is never taken on its stamp: only once
-// its reads have agreed for kWriterStillNs. Where the system tells of such a
-// writer (a read lease on Linux), a writer that opens the file during a read
-// also makes that read count for nothing.
+// A writer is asked about only by looking (on Linux, which processes that
+// this program may inspect hold the file open for writing), never by taking
+// hold of the file, which could refuse or stall the writer's next open. A
+// look that cannot tell counts as no writer seen: the read is then judged by
+// its stamp and its end alone.
 //
-// What stays out of sight: a writer that pauses for longer than the interval
-// where neither the stamp nor the system tells anything (FAT, exFAT, FUSE or
-// a network share where no lease is granted; the Windows program anywhere,
-// since Windows offers no such check that never holds up the writer); and a
-// Windows program that sets a file's change time back too.
+// What stays out of sight: a writer that pauses for longer than kLongStillNs;
+// a rewrite in place that keeps the old end, by a writer the program cannot
+// see (the Windows program sees none; the Linux program none of another
+// user's or another PID namespace's), pausing for longer than the interval
+// where the stamp does not tell (or longer than one clock step on a trusted
+// file system); and a Windows program that sets a file's change time back
+// too. A game that writes a layout without its end tag costs kLongStillNs
+// while its file is young.
 
 namespace {
 
@@ -48,27 +62,26 @@ void SleepNs(std::int64_t duration) {
   std::this_thread::sleep_for(std::chrono::nanoseconds(duration));
 }
 
-// True when no write since now can leave the file's stamp as it is: its
-// newest time lies more than one step of the file system's clock back. A
-// time in the future (a file from a machine whose clock runs ahead) tells
-// nothing.
-bool IsSettled(const SettleClock& clock, const FileStamp& stamp) {
-  return clock.file_time_age_ns(std::max(stamp.modified, stamp.changed)) > kFileClockStepNs;
+// How long the stamp vouches that the file has held still, as of now: its
+// newest time, less one step of the file system's clock, in which a later
+// write may have left the same time. Nothing when that is not over nothing:
+// a time in the future (a file from a machine whose clock runs ahead) tells
+// nothing either.
+std::int64_t StillByStamp(const SettleClock& clock, const FileStamp& stamp) {
+  return std::max<std::int64_t>(
+      0, clock.file_time_age_ns(std::max(stamp.modified, stamp.changed)) - kFileClockStepNs);
 }
 
 StampTrust TrustOf(const InputFile& file) { return file.Trust(); }
-WriterCheck StartWriterWatchOf(InputFile& file) { return file.StartWriterWatch(); }
-bool EndWriterWatchOf(InputFile& file) { return file.EndWriterWatch(); }
+
+OpenWriters FindOpenWritersInProc() { return FindOpenWriters(); }
 
 // The read began a new stretch of agreeing reads.
-void HoldRead(FileLooks& looks, const FileStamp& stamp, const Digest& digest, bool writer_free,
-              std::int64_t started, std::int64_t ended) {
+void HoldRead(FileLooks& looks, const FileStamp& stamp, const Digest& digest, std::int64_t ended) {
   looks.held = true;
   looks.stamp = stamp;
   looks.digest = digest;
-  looks.held_writer_free = writer_free;
-  looks.still_since_ns = started;
-  looks.last_read_end_ns = ended;
+  looks.still_since_ns = ended;
 }
 
 }  // namespace
@@ -79,9 +92,39 @@ SettleClock& CurrentSettleClock() {
 }
 
 FileFacts& CurrentFileFacts() {
-  static FileFacts facts{TrustOf, StartWriterWatchOf, EndWriterWatchOf};
+  static FileFacts facts{TrustOf, FindOpenWritersInProc, {}, -1};
   return facts;
 }
+
+namespace {
+
+WriterCheck WriterOfFile(const InputFile& file, std::int64_t quiet_since_ns) {
+  FileFacts& facts = CurrentFileFacts();
+  if (facts.writers_taken_ns < 0 || facts.writers_taken_ns < quiet_since_ns) {
+    facts.writers = facts.find_open_writers();
+    facts.writers_taken_ns = CurrentSettleClock().now_ns();
+  }
+  return WriterOf(facts.writers, file.Identity());
+}
+
+// Whether a file that has held still for `still_ns` may be taken, given what
+// its read holds; `quiet_since_ns` is when that stillness began.
+bool MayTake(const InputFile& file, bool ended, std::int64_t still_ns, std::int64_t quiet_since_ns,
+             bool short_stillness_enough, FileLooks& looks) {
+  if (still_ns >= kLongStillNs) {
+    return true;
+  }
+  if (!ended || !short_stillness_enough) {
+    return false;
+  }
+  if (WriterOfFile(file, quiet_since_ns) == WriterCheck::kOpen) {
+    looks.long_wait = true;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
                        std::int64_t& due_ns) {
@@ -98,11 +141,12 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   }
   // Judged before the read: a write during it must find the stamp young.
   // The age first: a young file needs no word from its file system.
-  const bool settled = IsSettled(clock, before) && facts.trust(file) == StampTrust::kTrusted;
-  const WriterCheck writer = facts.start_writer_watch(file);
-  std::span<const unsigned char> bytes;
-  const ReadAttempt attempt = read(before.size, bytes);
-  const bool undisturbed = facts.end_writer_watch(file);
+  std::int64_t still_by_stamp = StillByStamp(clock, before);
+  if (still_by_stamp > 0 && facts.trust(file) != StampTrust::kTrusted) {
+    still_by_stamp = 0;
+  }
+  ReadResult got;
+  const ReadAttempt attempt = read(before.size, got);
   const std::int64_t ended = clock.now_ns();
   if (attempt == ReadAttempt::kFailed) {
     return LookOutcome::kFailed;
@@ -111,38 +155,39 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   if (after.size < 0) {
     return LookOutcome::kFailed;
   }
-  const bool writer_free = writer != WriterCheck::kOpen && undisturbed;
-  if (after != before || !undisturbed) {
+  if (after != before) {
     looks.held = false;
   } else if (attempt == ReadAttempt::kEndedEarly) {
     // A young file that ends early may be in the midst of a rewrite that
     // its stamp cannot show; an old one has lost bytes it should hold.
-    if (settled && writer_free) {
+    if (still_by_stamp > 0) {
       return LookOutcome::kFailed;
     }
     looks.held = false;
-  } else if (settled && writer_free) {
+  } else if (still_by_stamp > 0 &&
+             MayTake(file, got.ended, still_by_stamp, started - still_by_stamp, true, looks)) {
     // Nothing to remember: a later look at the same stamp is settled too.
     looks.held = false;
     return LookOutcome::kTaken;
   } else {
-    const Digest digest = DigestOf(bytes);
-    const bool agrees = looks.held && looks.stamp == after && looks.digest == digest &&
-                        started - looks.last_read_end_ns >= kSettleIntervalNs;
-    if (agrees) {
-      const bool both_writer_free = looks.held_writer_free && writer_free;
-      looks.held_writer_free = writer_free;
-      looks.last_read_end_ns = ended;
-      if (both_writer_free || started - looks.still_since_ns >= kWriterStillNs) {
+    const Digest digest = DigestOf(got.bytes);
+    if (looks.held && looks.stamp == after && looks.digest == digest) {
+      const std::int64_t still = started - looks.still_since_ns;
+      if (MayTake(file, got.ended, still, looks.still_since_ns, still >= kSettleIntervalNs,
+                  looks)) {
         return LookOutcome::kTaken;
       }
     } else {
-      HoldRead(looks, after, digest, writer_free, started, ended);
+      HoldRead(looks, after, digest, ended);
     }
+  }
+  if (!got.ended) {
+    looks.long_wait = true;
   }
   // Checked after every read, so that reads slower than the interval cannot
   // go on past the deadline.
-  if (ended + kSettleIntervalNs > looks.first_read_ns + kMaxSettleWaitNs) {
+  const std::int64_t longest = looks.long_wait ? kMaxLongWaitNs : kMaxSettleWaitNs;
+  if (ended + kSettleIntervalNs > looks.first_read_ns + longest) {
     return LookOutcome::kFailed;
   }
   due_ns = ended + kSettleIntervalNs;

@@ -6,22 +6,31 @@
 
 #include "convert/digest.h"
 #include "convert/file_io.h"
+#include "convert/open_writers.h"
 
-/// How far apart two reads of a file must lie to be taken when they agree.
-/// Well above the pauses inside a save that were measured: the game's own
-/// (under 40 ms), rsync's bandwidth-limited bursts (0.64 s apart) and a
-/// writer that stalls for 0.6 s.
+/// How far apart two reads of a file must lie to be taken when they agree
+/// and what they hold ends as a whole version ends. Well above the pauses
+/// inside a save that were measured: the game's own (under 40 ms), rsync's
+/// bandwidth-limited bursts at 400 KB/s (0.64 s apart) and a writer that
+/// stalls for 0.6 s.
 inline constexpr std::int64_t kSettleIntervalNs = 1'500'000'000;
 
-/// How long a file that a program holds open for writing must hold still to
-/// be taken: such a program may go on writing after any pause shorter than
-/// this.
-inline constexpr std::int64_t kWriterStillNs = 3'000'000'000;
+/// How long a file must have held still to be taken when what it holds does
+/// not end as a whole version ends, or when a program holds it open for
+/// writing: either may be a save whose writer only paused. Above the longest
+/// stall measured in a save that was taken cut (9 s) and rsync's bursts at
+/// 30 KB/s (8.5 s apart), with room to spare.
+inline constexpr std::int64_t kLongStillNs = 12'000'000'000;
 
 /// The longest wait for one file, from the start of its first read: a save
-/// of about five seconds, then the writer's stillness, still fit. A file that
-/// is still being written after it is not read.
+/// of about five seconds, then the interval, still fit. A file that is still
+/// being written after it is not read.
 inline constexpr std::int64_t kMaxSettleWaitNs = 8'000'000'000;
+
+/// The same for a file that must hold still for kLongStillNs: its stillness
+/// may begin up to 6.5 s after the first read. A save that pauses and ends
+/// within that is taken by its end instead, an interval after it ends.
+inline constexpr std::int64_t kMaxLongWaitNs = 20'000'000'000;
 
 /// The coarsest step in which a trusted file system keeps file times (ext3
 /// keeps whole seconds); two versions written within one step may leave the
@@ -41,12 +50,16 @@ struct SettleClock {
 /// has put in one that only pretends to wait.
 SettleClock& CurrentSettleClock();
 
-/// What the system tells of an open file: its InputFile calls, unless a test
-/// has put in other answers.
+/// What the system tells of an open file, and which files other programs
+/// hold open for writing: the system's answers, unless a test has put in
+/// others. A census of the writers is taken only when a read would be taken
+/// but for a writer, and serves every file whose stillness began before it:
+/// a writer that paused with the file open since then still holds it.
 struct FileFacts {
   StampTrust (*trust)(const InputFile& file);
-  WriterCheck (*start_writer_watch)(InputFile& file);
-  bool (*end_writer_watch)(InputFile& file);
+  OpenWriters (*find_open_writers)();
+  OpenWriters writers;                 ///< The last census...
+  std::int64_t writers_taken_ns = -1;  ///< ...and when it was taken; -1 before the first.
 };
 
 FileFacts& CurrentFileFacts();
@@ -58,10 +71,14 @@ enum class ReadAttempt {
   kFailed,      ///< A read failed: the bytes are not the file's.
 };
 
-/// One read of the file at the size its stamp gives. It points `bytes` at
-/// every byte its outcome was made from.
-using ReadOnce =
-    std::function<ReadAttempt(std::int64_t size, std::span<const unsigned char>& bytes)>;
+/// What one read of a file gave.
+struct ReadResult {
+  std::span<const unsigned char> bytes;  ///< Every byte its outcome was made from.
+  bool ended = true;  ///< They end as a whole version ends (a layout with its end tag).
+};
+
+/// One read of the file at the size its stamp gives.
+using ReadOnce = std::function<ReadAttempt(std::int64_t size, ReadResult& got)>;
 
 /// What the reads of one file found so far, kept from one look to the next
 /// while the file is closed. Of one small size whatever the file: a read is
@@ -69,11 +86,10 @@ using ReadOnce =
 struct FileLooks {
   std::int64_t first_read_ns = -1;  ///< When the first read began.
   bool held = false;                ///< A whole read under one stamp to compare with.
+  bool long_wait = false;           ///< A read was not ended, or a writer held the file.
   FileStamp stamp;                  ///< Its stamp...
   Digest digest{};                  ///< ...and the digest of its bytes.
-  bool held_writer_free = false;    ///< No writer held the file open during it.
-  std::int64_t still_since_ns = 0;  ///< When the first of the reads that agree with it began.
-  std::int64_t last_read_end_ns = 0;
+  std::int64_t still_since_ns = 0;  ///< When the first of the reads that agree with it ended.
 };
 
 enum class LookOutcome {
@@ -82,17 +98,17 @@ enum class LookOutcome {
   kFailed,
 };
 
-/// Reads `file`, opened just before, once with `read` and tells whether the read can be trusted
-/// to hold one whole version of it:
-/// - on a trusted file system (StampTrust), a file whose newest time lay
-///   more than kFileClockStepNs back before the read, whose stamp held across
-///   it and that no writer held open, is taken at once;
-/// - any other file is taken when two whole reads kSettleIntervalNs apart gave
-///   the same bytes under the same stamp with no writer during either, or
-///   when its reads have agreed for kWriterStillNs whatever the writer did.
-/// kAgain sets `due_ns` to when the next look may read. kFailed when a read
-/// failed, when an old file ended before its stamped size, when the stamp
-/// cannot be taken, and when no read could be taken within kMaxSettleWaitNs
-/// of the first.
+/// Reads `file`, opened just before, once with `read` and tells whether the
+/// read can be trusted to hold one whole version of it. The file must have
+/// held still: on a trusted file system (StampTrust) by the age of its stamp
+/// before the read, which must hold across it; elsewhere, and for a file
+/// changed within kFileClockStepNs, by reads that agree over the time. How
+/// long: barely (a stamp over kFileClockStepNs old, or kSettleIntervalNs
+/// between reads) when the read is ended and no writer is seen holding the
+/// file; kLongStillNs otherwise. kAgain sets `due_ns` to when the next look
+/// may read. kFailed when a read failed, when an old file ended before its
+/// stamped size, when the stamp cannot be taken, and when no read could be
+/// taken within kMaxSettleWaitNs of the first (kMaxLongWaitNs once the file
+/// needed the long stillness).
 LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
                        std::int64_t& due_ns);

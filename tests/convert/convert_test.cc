@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "convert/find_pattern.h"
 #include "fixtures.h"
@@ -277,5 +278,37 @@ TEST_F(ConvertFilePairTest, APairSeesNoneOfAnEarlierLongerFile) {
     EXPECT_EQ(ReadBytes("ui.9.xml"), Utf16Of("<ui>" + std::string(1000, 'y')));
   }
 }
+
+struct EndCase {
+  std::string name;
+  std::string block;
+  bool ended;
+};
+
+class UiBlockEnds : public ::testing::TestWithParam<EndCase> {};
+
+// A save cut off midway leaves a block without its end tag; blanks may
+// follow the tag, and stand before its ">".
+TEST_P(UiBlockEnds, OnlyWithItsEndTag) {
+  const std::string& block = GetParam().block;
+  const std::vector<unsigned char> bytes(block.begin(), block.end());
+  EXPECT_EQ(IsUiBlockEnded(bytes), GetParam().ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UiBlockEnds,
+    ::testing::Values(EndCase{"EndTag", "<ui><a/></ui>", true},
+                      EndCase{"EmptyLayout", "<ui></ui>", true},
+                      EndCase{"BlankBeforeTheBracket", "<ui>x</ui >", true},
+                      EndCase{"LineEndBeforeTheBracket", "<ui>x</ui\r\n\t>", true},
+                      EndCase{"TrailingBlanksAndLineEnds", "<ui>x</ui>\r\n \t\n", true},
+                      EndCase{"TagCutBeforeItsBracket", "<ui>x</ui", false},
+                      EndCase{"TagCutShorter", "<ui>x</u", false},
+                      EndCase{"InnerEndTagNotTheLast", "<ui><ui>x</ui><a/>", false},
+                      EndCase{"TextAfterTheTag", "<ui>x</ui>y", false},
+                      EndCase{"OnlyTheStartTag", "<ui>", false},
+                      EndCase{"StartTagThenBlanks", "<ui> \n", false},
+                      EndCase{"OtherEndTag", "<ui>x</xui>", false}),
+    CaseName());
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace {
 
 std::int64_t g_slept_ns = 0;
 int g_sleeps = 0;
+int g_censuses = 0;
 
 // Every file here was written a moment ago, so each needs a second look.
 class PairQueueTest : public InTempDirTest {
@@ -31,19 +32,29 @@ class PairQueueTest : public InTempDirTest {
                               ++g_sleeps;
                             },
                             NanosecondsSince};
+    g_censuses = 0;
+    saved_facts_ = CurrentFileFacts();
+    CurrentFileFacts().find_open_writers = [] {
+      ++g_censuses;
+      return OpenWriters{{}, true};
+    };
+    CurrentFileFacts().writers_taken_ns = -1;
   }
   void TearDown() override {
     UsePretendClock();
+    CurrentFileFacts() = saved_facts_;
     InTempDirTest::TearDown();
   }
+
+  FileFacts saved_facts_{};
 
   static std::string Name(int k) { return "C" + std::to_string(k) + "@S"; }
 
   // Writes pair `k`, whose layout names it, and returns it as the driver
   // hands it over.
-  static FilePair YoungPair(int k) {
+  static FilePair YoungPair(int k, const std::string& end_tag = "</ui>") {
     WriteBytes("cache/" + Name(k) + ".tmp", CharacterFile(static_cast<std::uint64_t>(100 + k)));
-    WriteBytes("cache/" + Name(k) + "_sc.tmp", SettingsFile("<ui>" + Name(k) + "</ui>"));
+    WriteBytes("cache/" + Name(k) + "_sc.tmp", SettingsFile("<ui>" + Name(k) + end_tag));
     return Pair(k);
   }
   static FilePair Pair(int k) {
@@ -74,6 +85,25 @@ TEST_F(PairQueueTest, PairsThatAllNeedASecondLookShareOneWait) {
   EXPECT_EQ(processed, static_cast<unsigned>(kPairs));
   EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
   EXPECT_EQ(ReadBytes("out/ui.119.xml"), Utf16Of("<ui>" + Name(19) + "</ui>"));
+  // Whether a writer holds any of them open is asked once for all.
+  EXPECT_EQ(g_censuses, 1);
+}
+
+// Layouts without their end tag, saved a moment ago, may be saves that
+// paused: they wait for the long stillness, all of them together, and are
+// then written as they are.
+TEST_F(PairQueueTest, LayoutsWithoutTheirEndShareOneLongWait) {
+  constexpr int kPairs = 10;
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed);
+  for (int k = 0; k < kPairs; ++k) {
+    queue.Add(YoungPair(k, "</ui"));
+  }
+  queue.Finish();
+  EXPECT_EQ(processed, static_cast<unsigned>(kPairs));
+  EXPECT_EQ(g_slept_ns, kLongStillNs);
+  EXPECT_EQ(ReadBytes("out/ui.109.xml"), Utf16Of("<ui>" + Name(9) + "</ui"));
 }
 
 // A pair that is done at once waits for the lines before it; so does a line

@@ -29,8 +29,10 @@ std::string g_content;
 
 // How much older than the system's clock tells the file looks: the test's
 // own file times cannot be dated back as a whole, since the change time
-// moves with every change.
+// moves with every change. The file ages with the pretend clock too, from
+// `g_written_at_ns` on.
 std::int64_t g_age_added_ns = 0;
+std::int64_t g_written_at_ns = 0;
 
 // Dates the file's last write `age` back; its change time stays now.
 void SetWriteTimeBack(std::chrono::nanoseconds age) {
@@ -57,6 +59,7 @@ void SetWriteTimeBack(std::chrono::nanoseconds age) {
 void WriteFile(const std::string& bytes) {
   WriteBytes("file", bytes);
   g_age_added_ns = 0;
+  g_written_at_ns = g_pretend_now_ns;
 }
 
 // Each version one byte longer: the file system's clock may not tick
@@ -66,12 +69,25 @@ void RewriteFile() {
 }
 
 // What the system is made to say of the file: its file system's trust, and
-// a writer that holds it open for the first `writer_looks` reads.
+// whether a census finds a writer holding it open (until the pretend clock
+// reaches `g_writer_gone_ns`), and whether its reads end as a whole layout
+// ends.
 StampTrust g_trust = StampTrust::kTrusted;
 WriterCheck g_writer_check = WriterCheck::kNone;
-int g_writer_looks = 0;
-int g_disturbed_looks = 0;
-int g_watches = 0;
+std::int64_t g_writer_gone_ns = 0;
+int g_censuses = 0;
+bool g_ended = true;
+
+OpenWriters CensusOfTheFile() {
+  ++g_censuses;
+  OpenWriters writers;
+  writers.complete = g_writer_check != WriterCheck::kUnknown;
+  if (g_writer_check == WriterCheck::kOpen || g_pretend_now_ns < g_writer_gone_ns) {
+    InputFile file;
+    if (file.Open(NativeOf("file"))) writers.files.push_back(file.Identity());
+  }
+  return writers;
+}
 
 class LookAtFileTest : public InTempDirTest {
  protected:
@@ -82,30 +98,26 @@ class LookAtFileTest : public InTempDirTest {
     g_rewrite_dated_back = false;
     g_trust = StampTrust::kTrusted;
     g_writer_check = WriterCheck::kNone;
-    g_writer_looks = 0;
-    g_disturbed_looks = 0;
-    g_watches = 0;
-    CurrentSettleClock() = {
-        [] { return g_pretend_now_ns; },
-        [](std::int64_t duration) {
-          g_pretend_now_ns += duration;
-          g_slept_ns += duration;
-          if (g_writes_while_asleep >= 0) RewriteFile();
-          if (g_rewrite_dated_back) {
-            g_rewrite_dated_back = false;
-            WriteFile("another version");
-            SetWriteTimeBack(std::chrono::hours(1));
-          }
-        },
-        [](std::int64_t file_time) { return NanosecondsSince(file_time) + g_age_added_ns; }};
+    g_writer_gone_ns = 0;
+    g_censuses = 0;
+    g_ended = true;
+    CurrentSettleClock() = {[] { return g_pretend_now_ns; },
+                            [](std::int64_t duration) {
+                              g_pretend_now_ns += duration;
+                              g_slept_ns += duration;
+                              if (g_writes_while_asleep >= 0) RewriteFile();
+                              if (g_rewrite_dated_back) {
+                                g_rewrite_dated_back = false;
+                                WriteFile("another version");
+                                SetWriteTimeBack(std::chrono::hours(1));
+                              }
+                            },
+                            [](std::int64_t file_time) {
+                              return NanosecondsSince(file_time) + g_age_added_ns +
+                                     g_pretend_now_ns - g_written_at_ns;
+                            }};
     saved_facts_ = CurrentFileFacts();
-    CurrentFileFacts() = {[](const InputFile&) { return g_trust; },
-                          [](InputFile&) {
-                            ++g_watches;
-                            return g_watches <= g_writer_looks ? WriterCheck::kOpen
-                                                               : g_writer_check;
-                          },
-                          [](InputFile&) { return g_watches > g_disturbed_looks; }};
+    CurrentFileFacts() = {[](const InputFile&) { return g_trust; }, CensusOfTheFile, {}, -1};
     WriteFile("version 0");
   }
   void TearDown() override {
@@ -141,9 +153,10 @@ class LookAtFileTest : public InTempDirTest {
 
   // Reads the whole file as the conversion does, `reads` counting the calls.
   static bool Read(int& reads, std::string& content) {
-    return LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+    return LookUntilDone([&](std::int64_t size, ReadResult& got) {
       ++reads;
-      return ReadContent(size, content, bytes);
+      got.ended = g_ended;
+      return ReadContent(size, content, got);
     });
   }
   static bool Read(int& reads) {
@@ -152,16 +165,15 @@ class LookAtFileTest : public InTempDirTest {
   }
 
   // Reads `size` bytes of the file into `content`, as the conversion does.
-  static ReadAttempt ReadContent(std::int64_t size, std::string& content,
-                                 std::span<const unsigned char>& bytes) {
+  static ReadAttempt ReadContent(std::int64_t size, std::string& content, ReadResult& got) {
     InputFile file;
     if (!file.Open(NativeOf("file"))) return ReadAttempt::kFailed;
     content.assign(static_cast<std::size_t>(size), '\0');
-    const std::int64_t got = file.ReadAt(0, content.data(), content.size());
-    if (got < 0) return ReadAttempt::kFailed;
-    bytes = std::span(reinterpret_cast<const unsigned char*>(content.data()),
-                      static_cast<std::size_t>(got));
-    return got == size ? ReadAttempt::kDone : ReadAttempt::kEndedEarly;
+    const std::int64_t read = file.ReadAt(0, content.data(), content.size());
+    if (read < 0) return ReadAttempt::kFailed;
+    got.bytes = std::span(reinterpret_cast<const unsigned char*>(content.data()),
+                          static_cast<std::size_t>(read));
+    return read == size ? ReadAttempt::kDone : ReadAttempt::kEndedEarly;
   }
 
   FileFacts saved_facts_{};
@@ -196,60 +208,100 @@ INSTANTIATE_TEST_SUITE_P(
                       AgeCase{"InTheFuture", -std::chrono::hours(1), 2}),
     CaseName());
 
-struct SystemCase {
+constexpr std::int64_t kSeconds = 1'000'000'000;
+
+struct RuleCase {
   std::string name;
   StampTrust trust;
+  std::chrono::nanoseconds age;
   WriterCheck writer;
-  int reads;
+  bool ended;
+  std::int64_t slept_ns;
 };
 
-class WhatTheSystemTells : public LookAtFileTest,
-                           public ::testing::WithParamInterface<SystemCase> {};
+class TakingRule : public LookAtFileTest, public ::testing::WithParamInterface<RuleCase> {};
 
-// An old stamp counts only where the file system vouches for it and no
-// writer holds the file open. A file with a writer is taken only once it has
-// held still for kWriterStillNs: reads at 0, 1.5 and 3 seconds.
-TEST_P(WhatTheSystemTells, ChoosesHowOftenAnOldFileIsRead) {
-  LooksWrittenAgo(std::chrono::hours(1));
-  g_trust = GetParam().trust;
-  g_writer_check = GetParam().writer;
+// How long a file must hold still before it is taken: barely when its read
+// ends as a whole layout ends and no writer is seen holding it (a census
+// that cannot tell sees none), kLongStillNs otherwise. Its stamp tells how
+// long it has held still on a trusted file system; elsewhere, and for a
+// file changed within one clock step, only reads that agree over the time
+// do. The file is read every kSettleIntervalNs meanwhile.
+TEST_P(TakingRule, WaitsAsLongAsTheFileMustHoldStill) {
+  const RuleCase& rule = GetParam();
+  LooksWrittenAgo(rule.age);
+  g_trust = rule.trust;
+  g_writer_check = rule.writer;
+  g_ended = rule.ended;
   int reads = 0;
   EXPECT_TRUE(Read(reads));
-  EXPECT_EQ(reads, GetParam().reads);
-  EXPECT_EQ(g_slept_ns, (GetParam().reads - 1) * kSettleIntervalNs);
+  EXPECT_EQ(g_slept_ns, rule.slept_ns);
+  EXPECT_EQ(reads, 1 + rule.slept_ns / kSettleIntervalNs);
 }
 
+constexpr auto kTrusted = StampTrust::kTrusted;
+constexpr auto kUntrusted = StampTrust::kUntrusted;
+constexpr auto kOld = std::chrono::hours(1);
+// Old enough to be taken on its stamp, not to have held still long.
+constexpr auto kFiveSeconds = std::chrono::seconds(5);
+constexpr auto kJustWritten = std::chrono::seconds(0);
+// A file five seconds old has held still by its stamp for three (one clock
+// step is not counted): nine more make the long stillness.
+constexpr std::int64_t kStampReachesLongNs = 9 * kSeconds;
+
 INSTANTIATE_TEST_SUITE_P(
-    Cases, WhatTheSystemTells,
+    Cases, TakingRule,
     ::testing::Values(
-        SystemCase{"TrustedNoWriter", StampTrust::kTrusted, WriterCheck::kNone, 1},
-        SystemCase{"TrustedWriterUnknown", StampTrust::kTrusted, WriterCheck::kUnknown, 1},
-        SystemCase{"TrustedWriterOpen", StampTrust::kTrusted, WriterCheck::kOpen,
-                   1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)},
-        SystemCase{"UntrustedNoWriter", StampTrust::kUntrusted, WriterCheck::kNone, 2},
-        SystemCase{"UntrustedWriterUnknown", StampTrust::kUntrusted, WriterCheck::kUnknown, 2},
-        SystemCase{"UntrustedWriterOpen", StampTrust::kUntrusted, WriterCheck::kOpen,
-                   1 + static_cast<int>(kWriterStillNs / kSettleIntervalNs)}),
+        RuleCase{"TrustedOldEnded", kTrusted, kOld, WriterCheck::kNone, true, 0},
+        RuleCase{"TrustedOldNotEnded", kTrusted, kOld, WriterCheck::kNone, false, 0},
+        RuleCase{"TrustedOldWriterHeld", kTrusted, kOld, WriterCheck::kOpen, true, 0},
+        RuleCase{"TrustedOldWriterHeldNotEnded", kTrusted, kOld, WriterCheck::kOpen, false, 0},
+        RuleCase{"TrustedOldCheckRefused", kTrusted, kOld, WriterCheck::kUnknown, true, 0},
+        RuleCase{"TrustedFiveSecondsEnded", kTrusted, kFiveSeconds, WriterCheck::kNone, true, 0},
+        RuleCase{"TrustedFiveSecondsNotEnded", kTrusted, kFiveSeconds, WriterCheck::kNone, false,
+                 kStampReachesLongNs},
+        RuleCase{"TrustedFiveSecondsWriterHeld", kTrusted, kFiveSeconds, WriterCheck::kOpen, true,
+                 kStampReachesLongNs},
+        RuleCase{"TrustedFiveSecondsCheckRefused", kTrusted, kFiveSeconds, WriterCheck::kUnknown,
+                 true, 0},
+        RuleCase{"TrustedFiveSecondsCheckRefusedNotEnded", kTrusted, kFiveSeconds,
+                 WriterCheck::kUnknown, false, kStampReachesLongNs},
+        RuleCase{"YoungEnded", kTrusted, kJustWritten, WriterCheck::kNone, true, kSettleIntervalNs},
+        RuleCase{"YoungNotEnded", kTrusted, kJustWritten, WriterCheck::kNone, false, kLongStillNs},
+        RuleCase{"YoungWriterHeld", kTrusted, kJustWritten, WriterCheck::kOpen, true, kLongStillNs},
+        RuleCase{"YoungCheckRefused", kTrusted, kJustWritten, WriterCheck::kUnknown, true,
+                 kSettleIntervalNs},
+        RuleCase{"YoungCheckRefusedNotEnded", kTrusted, kJustWritten, WriterCheck::kUnknown, false,
+                 kLongStillNs},
+        RuleCase{"UntrustedEnded", kUntrusted, kOld, WriterCheck::kNone, true, kSettleIntervalNs},
+        RuleCase{"UntrustedNotEnded", kUntrusted, kOld, WriterCheck::kNone, false, kLongStillNs},
+        RuleCase{"UntrustedWriterHeld", kUntrusted, kOld, WriterCheck::kOpen, true, kLongStillNs},
+        RuleCase{"UntrustedCheckRefused", kUntrusted, kOld, WriterCheck::kUnknown, true,
+                 kSettleIntervalNs},
+        RuleCase{"UntrustedCheckRefusedNotEnded", kUntrusted, kOld, WriterCheck::kUnknown, false,
+                 kLongStillNs}),
     CaseName());
 
-// The writer closed the file after the first read: the two reads after it,
-// both free of writers, are enough.
-TEST_F(LookAtFileTest, AWriterThatClosedTheFileCountsOnlyForItsOwnReads) {
-  g_writer_looks = 1;
+// The writer closed the file 2 s after the first read: the read after that
+// is taken, as the file has held still for the interval since.
+TEST_F(LookAtFileTest, AWriterThatClosedTheFileHoldsItUpNoLonger) {
+  g_writer_gone_ns = g_pretend_now_ns + 2 * kSeconds;
   int reads = 0;
   EXPECT_TRUE(Read(reads));
   EXPECT_EQ(reads, 3);
+  EXPECT_EQ(g_slept_ns, 2 * kSettleIntervalNs);
 }
 
-// A writer that opened the file during a read leaves that read worth
-// nothing, even under an old stamp on a trusted file system.
-TEST_F(LookAtFileTest, AReadDuringWhichAWriterCameIsReadAgain) {
-  LooksWrittenAgo(std::chrono::hours(1));
-  g_disturbed_looks = 1;
+// A census is taken only when a read would be taken but for a writer.
+TEST_F(LookAtFileTest, NoCensusIsTakenForAFileThatMustWaitAnyway) {
   int reads = 0;
   EXPECT_TRUE(Read(reads));
-  EXPECT_EQ(reads, 2);
-  EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
+  EXPECT_EQ(g_censuses, 1);
+  LooksWrittenAgo(std::chrono::hours(1));
+  CurrentFileFacts().writers_taken_ns = -1;
+  g_censuses = 0;
+  EXPECT_TRUE(Read(reads));
+  EXPECT_EQ(g_censuses, 0);
 }
 
 // The age is judged before the read: a file 1.9 s old whose read takes
@@ -262,10 +314,10 @@ TEST_F(LookAtFileTest, TheFileIsJudgedOldOrYoungBeforeItsRead) {
   };
   g_started_ns = started;
   int reads = 0;
-  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, ReadResult& got) {
     ++reads;
     g_pretend_now_ns += 200'000'000;
-    return ReadContent(size, g_content, bytes);
+    return ReadContent(size, g_content, got);
   }));
   EXPECT_EQ(reads, 2);
 }
@@ -278,8 +330,8 @@ TEST_F(LookAtFileTest, ARewriteDuringTheReadThatOnlyTheChangeTimeShowsIsReadAgai
   const auto written = fs::last_write_time("file");
   int reads = 0;
   std::string content;
-  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
-    const ReadAttempt attempt = ReadContent(size, content, bytes);
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, ReadResult& got) {
+    const ReadAttempt attempt = ReadContent(size, content, got);
     if (++reads == 1) {
       WriteBytes("file", "the new version");
       fs::last_write_time("file", written);
@@ -315,24 +367,34 @@ TEST_F(LookAtFileTest, ARewriteDatedBackWhileWaitingStartsTheWaitOver) {
 TEST_F(LookAtFileTest, TwoReadsThatDifferStartTheWaitOver) {
   const std::string same_size[] = {"the torn one!", "the whole one", "the whole one"};
   int reads = 0;
-  EXPECT_TRUE(LookUntilDone([&](std::int64_t, std::span<const unsigned char>& bytes) {
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t, ReadResult& got) {
     const std::string& version = same_size[reads++];
-    bytes = std::span(reinterpret_cast<const unsigned char*>(version.data()), version.size());
+    got.bytes = std::span(reinterpret_cast<const unsigned char*>(version.data()), version.size());
     return ReadAttempt::kDone;
   }));
   EXPECT_EQ(reads, 3);
   EXPECT_EQ(g_slept_ns, 2 * kSettleIntervalNs);
 }
 
-TEST_F(LookAtFileTest, AFileThatNeverHoldsStillIsNotRead) {
+class NeverStill : public LookAtFileTest, public ::testing::WithParamInterface<bool> {};
+
+// A read every interval, until the next would begin past the bound: the
+// longer one for a file whose reads do not end as a layout ends.
+TEST_P(NeverStill, AFileThatNeverHoldsStillIsNotRead) {
+  g_ended = GetParam();
+  const std::int64_t bound = g_ended ? kMaxSettleWaitNs : kMaxLongWaitNs;
   g_writes_while_asleep = 0;
   int reads = 0;
   EXPECT_FALSE(Read(reads));
-  // A read every interval, until the next would begin past the bound.
-  EXPECT_EQ(reads, 1 + static_cast<int>(kMaxSettleWaitNs / kSettleIntervalNs));
-  EXPECT_LE(g_slept_ns, kMaxSettleWaitNs);
-  EXPECT_GE(g_slept_ns, kMaxSettleWaitNs - 2 * kSettleIntervalNs);
+  EXPECT_EQ(reads, 1 + static_cast<int>(bound / kSettleIntervalNs));
+  EXPECT_LE(g_slept_ns, bound);
+  EXPECT_GE(g_slept_ns, bound - 2 * kSettleIntervalNs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, NeverStill, ::testing::Values(true, false),
+                         [](const auto& param_info) {
+                           return param_info.param ? "Ended" : "NotEnded";
+                         });
 
 // Each read takes longer than the settle interval and sees the file change:
 // the deadline still ends the wait, at most one read past it.
@@ -343,10 +405,10 @@ TEST_F(LookAtFileTest, SlowReadsOfAChangingFileGiveUpWithinTheBound) {
   std::string content;
   // Past a hundred reads the file holds still, so that a wait that missed
   // its deadline ends all the same and fails the test instead of hanging.
-  EXPECT_FALSE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  EXPECT_FALSE(LookUntilDone([&](std::int64_t size, ReadResult& got) {
     g_pretend_now_ns += kReadNs;
     if (++reads < 100) RewriteFile();
-    return ReadContent(size, content, bytes);
+    return ReadContent(size, content, got);
   }));
   EXPECT_LE(g_pretend_now_ns - started, kMaxSettleWaitNs + kReadNs);
 }
@@ -355,10 +417,10 @@ TEST_F(LookAtFileTest, AFileThatChangedAcrossTheReadIsReadAgain) {
   LooksWrittenAgo(std::chrono::hours(1));
   int reads = 0;
   std::string content;
-  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, ReadResult& got) {
     if (++reads == 1) WriteFile("a longer version");
     EXPECT_EQ(size, reads == 1 ? 9 : 16);
-    return ReadContent(size, content, bytes);
+    return ReadContent(size, content, got);
   }));
   EXPECT_EQ(reads, 3);
   EXPECT_EQ(content, "a longer version");
@@ -368,7 +430,7 @@ TEST_F(LookAtFileTest, AFileThatChangedAcrossTheReadIsReadAgain) {
 TEST_F(LookAtFileTest, AnOldFileEndingBeforeItsStampedSizeIsAnError) {
   LooksWrittenAgo(std::chrono::hours(1));
   int reads = 0;
-  EXPECT_FALSE(LookUntilDone([&](std::int64_t, std::span<const unsigned char>&) {
+  EXPECT_FALSE(LookUntilDone([&](std::int64_t, ReadResult&) {
     ++reads;
     return ReadAttempt::kEndedEarly;
   }));
@@ -379,8 +441,8 @@ TEST_F(LookAtFileTest, AnOldFileEndingBeforeItsStampedSizeIsAnError) {
 TEST_F(LookAtFileTest, AYoungFileEndingEarlyIsReadAgain) {
   int reads = 0;
   std::string content;
-  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, std::span<const unsigned char>& bytes) {
-    const ReadAttempt attempt = ReadContent(size, content, bytes);
+  EXPECT_TRUE(LookUntilDone([&](std::int64_t size, ReadResult& got) {
+    const ReadAttempt attempt = ReadContent(size, content, got);
     return ++reads == 1 ? ReadAttempt::kEndedEarly : attempt;
   }));
   EXPECT_EQ(reads, 3);

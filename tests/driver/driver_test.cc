@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "convert/quiet_read.h"
 #include "fixtures.h"
 #include "temp_dir.h"
 
@@ -167,6 +168,29 @@ TEST_F(DriverTest, ScansTheCacheFolderInDeliveryOrder) {
                 cache_ + Native("Lone@S.tmp\", unable to extract character ID.\n") +
                 Native("[SUCCESS] \"") + cache_ + Native("A@S_sc.tmp\" >> \".\\ui.1.xml\".\n") +
                 Native("\nDone! File(s) Processed: 2\n<pause>"));
+}
+
+// Pairs saved a moment ago each need a second look: the run waits for them
+// once, not once per pair.
+TEST_F(DriverTest, AScanOfYoungPairsWaitsOnce) {
+  static int sleeps = 0;
+  static void (*pretend_sleep)(std::int64_t) = nullptr;
+  sleeps = 0;
+  const SettleClock saved = CurrentSettleClock();
+  pretend_sleep = saved.sleep_ns;
+  CurrentSettleClock().sleep_ns = [](std::int64_t duration) {
+    ++sleeps;
+    pretend_sleep(duration);
+  };
+  for (int k = 0; k < 5; ++k) {
+    const std::string name = "P" + std::to_string(k) + "@S";
+    AddPair(name, static_cast<std::uint64_t>(k + 1));
+    platform_.entries_.push_back({Native(name + "_sc.tmp"), false});
+  }
+  EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
+  CurrentSettleClock() = saved;
+  EXPECT_EQ(sleeps, 1);
+  EXPECT_TRUE(platform_.console_.ends_with(Native("File(s) Processed: 5\n<pause>")));
 }
 
 TEST_F(DriverTest, OnlyAFolderMatchesInTheCache) {

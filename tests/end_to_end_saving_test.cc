@@ -129,6 +129,49 @@ INSTANTIATE_TEST_SUITE_P(Ways, GameSaves,
                                            SavingCase{"InPlace", "in-place"}),
                          CaseName());
 
+struct StallCase {
+  std::string name;
+  std::string way;  ///< "truncate" or "in-place".
+  bool reopen;      ///< The writer closes the file for its stall.
+};
+
+class StallingWriter : public SavingTest, public ::testing::WithParamInterface<StallCase> {
+ protected:
+  void SetUp() override {
+    SavingTest::SetUp();
+    AddPairAndVersions(7, 1);
+  }
+};
+
+// The game stalls for 4.5 s after the first piece of a save, longer than
+// agreeing reads need (and the 3 s a writer holding the file once needed),
+// with the program started in the stall. The layout
+// cut off there has no end tag: the program waits on, and takes the whole
+// new version once it is written, or none.
+TEST_P(StallingWriter, NeverGivesACutLayout) {
+  std::vector<std::string> argv = {TARNWICK_GAME_WRITER, "--stall=4500000"};
+  if (GetParam().reopen) argv.push_back("--reopen");
+  argv.insert(argv.end(),
+              {GetParam().way, "1", "1000", cache_ + "Saving@S_sc.tmp", VersionPath(1)});
+  BackgroundProgram writer(argv, environment_);
+  ASSERT_EQ(writer.ReadLine(), "writing");
+  const ProgramRun run = Run({});
+  EXPECT_EQ(writer.Finish(), 0);
+  const std::string layout = ReadBytes(program_folder_ + "/ui.7.xml");
+  if (run.output == Line(CannotOpen(false))) {
+    EXPECT_EQ(layout, "an earlier layout");
+    return;
+  }
+  EXPECT_EQ(run.output,
+            Line("[SUCCESS] \"" + cache_shown_ + "Saving@S_sc.tmp\" >> \".\\ui.7.xml\"."));
+  EXPECT_TRUE(layout == Utf16Of(VersionBlock(1))) << "not the whole new version";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, StallingWriter,
+                         ::testing::Values(StallCase{"HoldingTheFile", "truncate", false},
+                                           StallCase{"ClosingForTheStall", "truncate", true}),
+                         CaseName());
+
 // Two characters whose IDs differ in both halves of their eight bytes, so
 // that an ID read between the two pieces of a rewrite is neither of them.
 constexpr std::uint64_t kOldId = 0x100000002;

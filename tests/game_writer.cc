@@ -3,10 +3,13 @@
 // pause between two pieces, either after truncating the file or over the
 // old bytes in place. With --date-back it sets the file's access and write
 // times a day back after every piece, as a restore or sync tool that keeps
-// the source's times does.
+// the source's times does. With --stall=US it stalls that long after the
+// first piece instead of the pause, as a save held up by the disk or the
+// game does; with --reopen too it closes the file for the stall and opens it
+// again, without truncating, to write the rest.
 //
-//   game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever
-//               PAUSE_US FILE VERSION...
+//   game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]]
+//               truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...
 //
 // Round k writes the bytes of the file VERSION[k % count]. It prints
 // "writing" once the first piece is written, so that the test can start the
@@ -31,6 +34,8 @@ namespace {
 
 std::size_t g_piece_size = 4096;
 bool g_date_back = false;
+useconds_t g_stall_us = 0;
+bool g_reopen = false;
 
 std::string ReadFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -69,14 +74,18 @@ int main(int argc, char** argv) {
       g_piece_size = static_cast<std::size_t>(std::atol(argv[1] + 8));
     } else if (std::strcmp(argv[1], "--date-back") == 0) {
       g_date_back = true;
+    } else if (std::strncmp(argv[1], "--stall=", 8) == 0) {
+      g_stall_us = static_cast<useconds_t>(std::atol(argv[1] + 8));
+    } else if (std::strcmp(argv[1], "--reopen") == 0) {
+      g_reopen = true;
     } else {
       known_options = false;
     }
   }
   if (argc < 6 || g_piece_size == 0 || !known_options) {
     std::fputs(
-        "usage: game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever "
-        "PAUSE_US FILE VERSION...\n",
+        "usage: game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]] "
+        "truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...\n",
         stderr);
     return 2;
   }
@@ -92,7 +101,7 @@ int main(int argc, char** argv) {
   bool announced = false;
   for (long round = 0; forever || round < rounds; ++round) {
     const std::string& version = versions[static_cast<std::size_t>(round) % versions.size()];
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    int fd = open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
     if (fd < 0) {
       std::perror(path);
       return 1;
@@ -106,6 +115,15 @@ int main(int argc, char** argv) {
         std::puts("writing");
         std::fflush(stdout);
         announced = true;
+        if (g_stall_us != 0) {
+          if (g_reopen) close(fd);
+          usleep(g_stall_us);
+          if (g_reopen && (fd = open(path, O_WRONLY | O_CLOEXEC)) < 0) {
+            std::perror(path);
+            return 1;
+          }
+          continue;
+        }
       }
       if (forever && InputClosed()) {
         close(fd);

@@ -74,6 +74,10 @@ std::int64_t StillByStamp(const SettleClock& clock, const FileStamp& stamp) {
 
 StampTrust TrustOf(const InputFile& file) { return file.Trust(); }
 
+FileStamp StampOf(const InputFile& file, bool as_opened) {
+  return as_opened ? file.OpenedStamp() : file.CurrentStamp();
+}
+
 OpenWriters FindOpenWritersInProc() { return FindOpenWriters(); }
 
 // The read began a new stretch of agreeing reads.
@@ -92,7 +96,7 @@ SettleClock& CurrentSettleClock() {
 }
 
 FileFacts& CurrentFileFacts() {
-  static FileFacts facts{TrustOf, FindOpenWritersInProc, {}, -1};
+  static FileFacts facts{TrustOf, StampOf, FindOpenWritersInProc, {}, -1};
   return facts;
 }
 
@@ -135,7 +139,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     looks.first_read_ns = started;
   }
   // Each look opens the file anew: the stamp of the open is fresh.
-  const FileStamp before = file.OpenedStamp();
+  const FileStamp before = facts.stamp(file, true);
   if (before.size < 0) {
     return LookOutcome::kFailed;
   }
@@ -151,7 +155,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   if (attempt == ReadAttempt::kFailed) {
     return LookOutcome::kFailed;
   }
-  const FileStamp after = file.CurrentStamp();
+  const FileStamp after = facts.stamp(file, false);
   if (after.size < 0) {
     return LookOutcome::kFailed;
   }

@@ -57,6 +57,8 @@ SettleClock& CurrentSettleClock();
 /// a writer that paused with the file open since then still holds it.
 struct FileFacts {
   StampTrust (*trust)(const InputFile& file);
+  /// The stamp that the file's open took, or its stamp now.
+  FileStamp (*stamp)(const InputFile& file, bool as_opened);
   OpenWriters (*find_open_writers)();
   OpenWriters writers;                 ///< The last census...
   std::int64_t writers_taken_ns = -1;  ///< ...and when it was taken; -1 before the first.

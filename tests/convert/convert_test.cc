@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "convert/find_pattern.h"
+#include "convert/quiet_read.h"
 #include "fixtures.h"
+#include "pretend_clock.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -310,5 +312,65 @@ INSTANTIATE_TEST_SUITE_P(
                       EndCase{"StartTagThenBlanks", "<ui> \n", false},
                       EndCase{"OtherEndTag", "<ui>x</xui>", false}),
     CaseName());
+
+// On a drive whose times hold still while a file is rewritten (a share, a
+// FUSE drive), only the bytes tell two versions apart: every byte that a
+// read gives must count, past the first read's bytes too, and those of the
+// character file as well as the settings file's.
+class TimesHoldingStill : public ConvertFilePairTest {
+ protected:
+  void SetUp() override {
+    ConvertFilePairTest::SetUp();
+    saved_facts_ = CurrentFileFacts();
+    saved_clock_ = CurrentSettleClock();
+    CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kUntrusted; };
+    CurrentFileFacts().stamp = [](const InputFile& file, bool as_opened) {
+      FileStamp stamp = as_opened ? file.OpenedStamp() : file.CurrentStamp();
+      stamp.modified = stamp.changed = 0;
+      return stamp;
+    };
+    slept_ns_ = 0;
+    rewrite_ = nullptr;
+    CurrentSettleClock().sleep_ns = [](std::int64_t duration) {
+      g_pretend_now_ns += duration;
+      slept_ns_ += duration;
+      if (rewrite_ != nullptr) {
+        rewrite_();
+        rewrite_ = nullptr;
+      }
+    };
+  }
+  void TearDown() override {
+    CurrentFileFacts() = saved_facts_;
+    CurrentSettleClock() = saved_clock_;
+    ConvertFilePairTest::TearDown();
+  }
+
+  FileFacts saved_facts_{};
+  SettleClock saved_clock_{};
+  static inline std::int64_t slept_ns_ = 0;
+  static inline void (*rewrite_)() = nullptr;  ///< Run once, in the first wait.
+};
+
+TEST_F(TimesHoldingStill, ASettingsFileChangedOnlyPastTheFirstReadIsReadAgain) {
+  const std::string block = "<ui>" + std::string(300 << 10, 'x') + "</ui>";
+  rewrite_ = [] {
+    std::string settings = ReadBytes("cache/A_sc.tmp");
+    settings[250000] = 'y';
+    WriteBytes("cache/A_sc.tmp", settings);
+  };
+  ASSERT_EQ(Convert(CharacterFile(5), "\x01" + block), kConverted);
+  EXPECT_EQ(slept_ns_, 2 * kSettleIntervalNs);
+  std::string changed = block;
+  changed[250000 - 1] = 'y';
+  EXPECT_TRUE(ReadBytes("ui.5.xml") == Utf16Of(changed));
+}
+
+TEST_F(TimesHoldingStill, ACharacterFileWhoseIdChangedIsReadAgain) {
+  rewrite_ = [] { WriteBytes("cache/A.tmp", CharacterFile(6)); };
+  ASSERT_EQ(Convert(CharacterFile(5), SettingsFile("<ui>a</ui>")), kConverted);
+  EXPECT_EQ(slept_ns_, 2 * kSettleIntervalNs);
+  EXPECT_EQ(output_name_, Native(".\\ui.6.xml"));
+}
 
 }  // namespace

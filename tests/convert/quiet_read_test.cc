@@ -117,7 +117,9 @@ class LookAtFileTest : public InTempDirTest {
                                      g_pretend_now_ns - g_written_at_ns;
                             }};
     saved_facts_ = CurrentFileFacts();
-    CurrentFileFacts() = {[](const InputFile&) { return g_trust; }, CensusOfTheFile, {}, -1};
+    CurrentFileFacts().trust = [](const InputFile&) { return g_trust; };
+    CurrentFileFacts().find_open_writers = CensusOfTheFile;
+    CurrentFileFacts().writers_taken_ns = -1;
     WriteFile("version 0");
   }
   void TearDown() override {

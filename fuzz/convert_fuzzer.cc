@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/pair_queue.h"
 #include "convert/find_pattern.h"
 #include "convert/quiet_read.h"
 #include "reference.h"

@@ -373,22 +373,3 @@ bool LookAtFilePair(const PairPaths& paths, PairLooks& looks, NativeString& outp
   GiveBackLargeMemory(buffer);
   return done;
 }
-
-ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 const NativeString& output_folder, NativeString& output_name) {
-  const PairPaths paths{character_path, settings_path, output_folder};
-  PairLooks looks;
-  const SettleClock& clock = CurrentSettleClock();
-  for (;;) {
-    ConversionResult result = kCannotOpenSettingsFile;
-    std::int64_t due_ns = 0;
-    if (LookAtFilePair(paths, looks, output_name, result, due_ns)) {
-      return result;
-    }
-    const std::int64_t now = clock.now_ns();
-    if (due_ns > now) {
-      clock.sleep_ns(due_ns - now);
-    }
-  }
-}

@@ -64,9 +64,3 @@ struct PairLooks {
 /// a character file kCannotOpenCharacterFile. Prints nothing.
 bool LookAtFilePair(const PairPaths& paths, PairLooks& looks, NativeString& output_name,
                     ConversionResult& result, std::int64_t& due_ns);
-
-/// Converts one pair alone: LookAtFilePair until it is done, waiting in
-/// between.
-ConversionResult ConvertFilePair(const NativeString& character_path,
-                                 const NativeString& settings_path,
-                                 const NativeString& output_folder, NativeString& output_name);

@@ -13,6 +13,9 @@ void PairQueue::Look(Entry& entry) {
   }
   entry.done = true;
   entry.converted = result == kConverted;
+  if (pair_done_) {
+    pair_done_(result, output_name);
+  }
   entry.line =
       StatusLine(result, entry.pair.character_path, entry.pair.settings_shown, output_name);
   // Only the line is needed from here on.
@@ -101,4 +104,32 @@ void PairQueue::Finish() {
     LookAtDuePairs();
   }
   WriteDoneLines();
+}
+
+namespace {
+
+class NoConsole : public ConsoleSink {
+ public:
+  void Write(const NativeString&) override {}
+};
+
+}  // namespace
+
+ConversionResult ConvertFilePair(const NativeString& character_path,
+                                 const NativeString& settings_path,
+                                 const NativeString& output_folder, NativeString& output_name) {
+  NoConsole console;
+  unsigned processed_count = 0;
+  ConversionResult result = kCannotOpenSettingsFile;
+  PairQueue queue(console, processed_count,
+                  [&](ConversionResult pair_result, const NativeString& pair_output_name) {
+                    result = pair_result;
+                    // Set only where the pair got as far as naming its output.
+                    if (!pair_output_name.empty()) {
+                      output_name = pair_output_name;
+                    }
+                  });
+  queue.Add({character_path, settings_path, settings_path, output_folder});
+  queue.Finish();
+  return result;
 }

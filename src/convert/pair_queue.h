@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <utility>
 
 #include "base/native_text.h"
 #include "convert/convert.h"
@@ -15,8 +17,12 @@
 /// and the digests of their last reads.
 class PairQueue {
  public:
-  PairQueue(ConsoleSink& console, unsigned& processed_count)
-      : console_(console), processed_count_(processed_count) {}
+  /// What a caller that needs more than the line learns of each pair, as it
+  /// is done: its result and its output name.
+  using PairDone = std::function<void(ConversionResult result, const NativeString& output_name)>;
+
+  PairQueue(ConsoleSink& console, unsigned& processed_count, PairDone pair_done = {})
+      : console_(console), processed_count_(processed_count), pair_done_(std::move(pair_done)) {}
   PairQueue(const PairQueue&) = delete;
   PairQueue& operator=(const PairQueue&) = delete;
 
@@ -46,7 +52,14 @@ class PairQueue {
 
   ConsoleSink& console_;
   unsigned& processed_count_;
+  PairDone pair_done_;
   std::deque<Entry> entries_;
   std::int64_t next_due_ns_ = 0;
   std::size_t waiting_ = 0;
 };
+
+/// Converts one pair alone, as a run does (a queue of one pair), and tells
+/// its result; `output_name` as LookAtFilePair sets it. Prints nothing.
+ConversionResult ConvertFilePair(const NativeString& character_path,
+                                 const NativeString& settings_path,
+                                 const NativeString& output_folder, NativeString& output_name);

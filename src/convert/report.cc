@@ -1,7 +1,6 @@
 #include "convert/report.h"
 
 #include "base/shown_path.h"
-#include "convert/convert.h"
 
 namespace {
 
@@ -42,22 +41,4 @@ NativeString StatusLine(ConversionResult result, const NativeString& character_p
     default:
       return Native("[UNKNOWN] Code: ") + NativeDecimal(result) + Native("\n");
   }
-}
-
-void ReportResult(ConversionResult result, const NativeString& character_path,
-                  const NativeString& settings_path, const NativeString& output_name,
-                  ConsoleSink& console, unsigned& processed_count) {
-  if (result == kConverted) {
-    ++processed_count;
-  }
-  console.Write(StatusLine(result, character_path, settings_path, output_name));
-}
-
-ConversionResult ProcessFilePair(const FilePair& pair, NativeString& output_name,
-                                 ConsoleSink& console, unsigned& processed_count) {
-  const ConversionResult result =
-      ConvertFilePair(pair.character_path, pair.settings_path, pair.output_folder, output_name);
-  ReportResult(result, pair.character_path, pair.settings_shown, output_name, console,
-               processed_count);
-  return result;
 }

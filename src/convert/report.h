@@ -16,12 +16,6 @@ class ConsoleSink {
 NativeString StatusLine(ConversionResult result, const NativeString& character_path,
                         const NativeString& settings_path, const NativeString& output_name);
 
-/// Counts a success in `processed_count`, then writes the status line for
-/// `result` to `console`.
-void ReportResult(ConversionResult result, const NativeString& character_path,
-                  const NativeString& settings_path, const NativeString& output_name,
-                  ConsoleSink& console, unsigned& processed_count);
-
 /// One file pair as the driver hands it over.
 struct FilePair {
   NativeString character_path;  ///< Opened, and shown as it is.
@@ -29,8 +23,3 @@ struct FilePair {
   NativeString settings_shown;  ///< ...shown as the user gave it.
   NativeString output_folder;   ///< Full path; empty for the working directory.
 };
-
-/// Converts one pair with ConvertFilePair and reports its result. Always
-/// returns normally, with the status line written.
-ConversionResult ProcessFilePair(const FilePair& pair, NativeString& output_name,
-                                 ConsoleSink& console, unsigned& processed_count);

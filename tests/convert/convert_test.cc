@@ -1,4 +1,5 @@
 #include "convert/convert.h"
+#include "convert/pair_queue.h"
 
 #include <gtest/gtest.h>
 

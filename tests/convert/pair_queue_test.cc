@@ -136,6 +136,25 @@ TEST_F(PairQueueTest, APairSavedAMomentAgoWaitsOnce) {
   EXPECT_EQ(g_slept_ns, kSettleIntervalNs);
 }
 
+// A dropped file is opened by its full path and shown as the user gave it;
+// the output goes into the program folder, whatever the working directory.
+TEST_F(PairQueueTest, OpensOnePathShowsTheOtherAndWritesIntoTheOutputFolder) {
+  WriteBytes("cache/A.tmp", CharacterFile(7));
+  WriteBytes("full/A_sc.tmp", SettingsFile("<ui>a</ui>"));
+  WriteBytes("A_sc.tmp", "not the file to open");
+  const FilePair pair{Native("cache/A.tmp"), Native("full/A_sc.tmp"), Native("A_sc.tmp"),
+                      Native("out")};
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed);
+  queue.Add(pair);
+  queue.Finish();
+  EXPECT_EQ(console.text_, Native("[SUCCESS] \"A_sc.tmp\" >> \".\\ui.7.xml\".\n"));
+  EXPECT_EQ(processed, 1u);
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>a</ui>"));
+  EXPECT_EQ(ListFolder("."), "A_sc.tmp cache full out");
+}
+
 std::int64_t g_marker_time = 0;
 
 // Two settings files that pair with one character file write one output.

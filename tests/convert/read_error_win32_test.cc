@@ -13,6 +13,7 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "convert/pair_queue.h"
 #include "convert/file_io.h"
 #include "fixtures.h"
 #include "import_slot.h"

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "convert/convert.h"
+#include "convert/pair_queue.h"
 #include "convert/file_io.h"
 #include "fixtures.h"
 #include "platform/new_files.h"

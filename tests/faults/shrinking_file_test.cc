@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/pair_queue.h"
 #include "convert/file_io.h"
 #include "convert/quiet_read.h"
 #include "fixtures.h"

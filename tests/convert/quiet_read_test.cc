@@ -306,6 +306,23 @@ TEST_F(LookAtFileTest, NoCensusIsTakenForAFileThatMustWaitAnyway) {
   EXPECT_EQ(g_censuses, 0);
 }
 
+// Two reads that agree count only as far apart as they lie: a caller that
+// looks again before the time it was given gets no quicker answer.
+TEST_F(LookAtFileTest, AReadBeforeItsTimeDoesNotCountAsTheInterval) {
+  FileLooks looks;
+  std::int64_t due_ns = 0;
+  std::string content;
+  const auto read = [&](std::int64_t size, ReadResult& got) {
+    return ReadContent(size, content, got);
+  };
+  for (int look = 0; look < 2; ++look) {
+    InputFile file;
+    ASSERT_TRUE(file.Open(NativeOf("file")));
+    EXPECT_EQ(LookAtFile(file, looks, read, due_ns), LookOutcome::kAgain) << "look " << look;
+    g_pretend_now_ns += kSettleIntervalNs / 2;
+  }
+}
+
 // The age is judged before the read: a file 1.9 s old whose read takes
 // 0.2 s was young when the read began, and a write during it could have left
 // the stamp as it was.

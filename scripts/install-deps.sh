@@ -5,14 +5,15 @@
 # through Debian's default-version package, not a numbered one.
 set -euo pipefail
 
+# libxxhash-dev: the header of the digest that the program compiles in.
 # e2fsprogs and mount: an end-to-end test mounts an ext3 image as root;
 # exfatprogs and exfat-fuse: another mounts an exFAT image through FUSE (the
 # driver brings fusermount, from fuse or fuse3, whichever the release has).
 declare -A GROUPS_PACKAGES=(
-  [build]="cmake ninja-build g++ googletest libgtest-dev python3 e2fsprogs mount exfatprogs exfat-fuse"
-  [windows]="g++-mingw-w64-x86-64-posix wine wine64 binutils-mingw-w64-x86-64 icoutils python3"
-  [fuzz]="cmake ninja-build clang libclang-rt-dev"
-  [bench]="cmake ninja-build g++ libbenchmark-dev python3"
+  [build]="cmake ninja-build g++ googletest libgtest-dev libxxhash-dev python3 e2fsprogs mount exfatprogs exfat-fuse"
+  [windows]="g++-mingw-w64-x86-64-posix libxxhash-dev wine wine64 binutils-mingw-w64-x86-64 icoutils python3"
+  [fuzz]="cmake ninja-build clang libclang-rt-dev libxxhash-dev"
+  [bench]="cmake ninja-build g++ libbenchmark-dev libxxhash-dev python3"
   [format]="git"
   [art]="librsvg2-bin icoutils imagemagick xvfb xterm fonts-dejavu-core fonts-wqy-microhei"
 )

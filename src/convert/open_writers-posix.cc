@@ -221,7 +221,7 @@ class Census {
       return;
     }
     fd_dir.release();
-    ProcessLook look{pid, UniqueFd(), false};
+    ProcessLook look{pid, UniqueFd(), false, false};
     while (const dirent* entry = readdir(entries.get())) {
       if (!LookAtDescription(look, dirfd(entries.get()), entry->d_name)) {
         Unseen(pid);
@@ -244,6 +244,7 @@ class Census {
     std::string pid;
     UniqueFd fdinfo_dir;
     bool gone = false;
+    bool namespace_loaded = false;  ///< Its mounts are in the table.
   };
 
   // False when the process cannot be looked at further.
@@ -276,7 +277,7 @@ class Census {
       return true;
     }
     std::optional<std::uint64_t> device = mounts_.DeviceOf(*info.mount_id);
-    if (!device) {
+    if (!device && !look.namespace_loaded) {
       const NamespaceLook found = LoadNamespaceOf(look.pid);
       if (found == NamespaceLook::kGone) {
         look.gone = true;
@@ -286,6 +287,7 @@ class Census {
         Untold();
         return true;
       }
+      look.namespace_loaded = true;
       device = mounts_.DeviceOf(*info.mount_id);
     }
     // A mount that not even the namespace of the process lists is one of

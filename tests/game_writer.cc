@@ -3,10 +3,12 @@
 // pause between two pieces, either after truncating the file or over the
 // old bytes in place. With --date-back it sets the file's access and write
 // times a day back after every piece, as a restore or sync tool that keeps
-// the source's times does.
+// the source's times does. With --nonblock it opens the file as Wine opens
+// files for Windows programs, without blocking: an open that would wait
+// fails at once, and so does the writer.
 //
-//   game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever
-//               PAUSE_US FILE VERSION...
+//   game_writer [--piece=BYTES] [--date-back] [--nonblock] truncate|in-place
+//               ROUNDS|forever PAUSE_US FILE VERSION...
 //
 // Round k writes the bytes of the file VERSION[k % count]. It prints
 // "writing" once the first piece is written, so that the test can start the
@@ -31,6 +33,7 @@ namespace {
 
 std::size_t g_piece_size = 4096;
 bool g_date_back = false;
+bool g_nonblock = false;
 
 std::string ReadFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -69,14 +72,16 @@ int main(int argc, char** argv) {
       g_piece_size = static_cast<std::size_t>(std::atol(argv[1] + 8));
     } else if (std::strcmp(argv[1], "--date-back") == 0) {
       g_date_back = true;
+    } else if (std::strcmp(argv[1], "--nonblock") == 0) {
+      g_nonblock = true;
     } else {
       known_options = false;
     }
   }
   if (argc < 6 || g_piece_size == 0 || !known_options) {
     std::fputs(
-        "usage: game_writer [--piece=BYTES] [--date-back] truncate|in-place ROUNDS|forever "
-        "PAUSE_US FILE VERSION...\n",
+        "usage: game_writer [--piece=BYTES] [--date-back] [--nonblock] truncate|in-place "
+        "ROUNDS|forever PAUSE_US FILE VERSION...\n",
         stderr);
     return 2;
   }
@@ -92,7 +97,8 @@ int main(int argc, char** argv) {
   bool announced = false;
   for (long round = 0; forever || round < rounds; ++round) {
     const std::string& version = versions[static_cast<std::size_t>(round) % versions.size()];
-    const int fd = open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    const int fd =
+        open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0) | (g_nonblock ? O_NONBLOCK : 0));
     if (fd < 0) {
       std::perror(path);
       return 1;

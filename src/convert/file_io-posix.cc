@@ -11,7 +11,6 @@
 #include <string>
 
 #include "convert/file_io.h"
-#include "convert/read_lease.h"
 #include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
@@ -130,23 +129,12 @@ StampTrust InputFile::Trust() const {
   return TrustOfLinuxFileSystem(static_cast<std::uint64_t>(info.f_type));
 }
 
-WriterCheck InputFile::StartWriterWatch() {
-  EndWriterWatch();
-  if (handle_ < 0) {
-    return WriterCheck::kUnknown;
-  }
-  const WriterCheck check = TakeReadLease(Fd(handle_));
-  watching_writers_ = check == WriterCheck::kNone;
-  return check;
-}
+// The read lease that watched for a writer is gone: a writer that opened
+// the file under it without blocking (as Wine opens files for Windows
+// programs) was refused, and a stopped run held up the writer's open.
+WriterCheck InputFile::StartWriterWatch() { return WriterCheck::kUnknown; }
 
-bool InputFile::EndWriterWatch() {
-  if (!watching_writers_) {
-    return true;
-  }
-  watching_writers_ = false;
-  return GiveUpReadLease(Fd(handle_));
-}
+bool InputFile::EndWriterWatch() { return true; }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   timespec now;
@@ -172,8 +160,6 @@ std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t si
 
 void InputFile::Close() {
   if (handle_ >= 0) {
-    // While the number still names this file: the lease handler looks at it.
-    EndWriterWatch();
     close(Fd(handle_));
     handle_ = -1;
     stamp_ = {};

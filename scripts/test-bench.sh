@@ -20,3 +20,4 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python3 bench/whole_run.py --pairs 10 --rounds 1 --block-kib 4 --work "$work" --no-targets
+build/bench/bench/tarnwick_open_writers_bench 5 5 1

@@ -6,9 +6,11 @@
 // the source's times does. With --stall=US it stalls that long after the
 // first piece instead of the pause, as a save held up by the disk or the
 // game does; with --reopen too it closes the file for the stall and opens it
-// again, without truncating, to write the rest.
+// again, without truncating, to write the rest. With --nonblock it opens the
+// file as Wine opens files for Windows programs, without blocking: an open
+// that would wait fails at once, and so does the writer.
 //
-//   game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]]
+//   game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]] [--nonblock]
 //               truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...
 //
 // Round k writes the bytes of the file VERSION[k % count]. It prints
@@ -36,6 +38,7 @@ std::size_t g_piece_size = 4096;
 bool g_date_back = false;
 useconds_t g_stall_us = 0;
 bool g_reopen = false;
+bool g_nonblock = false;
 
 std::string ReadFile(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -78,13 +81,15 @@ int main(int argc, char** argv) {
       g_stall_us = static_cast<useconds_t>(std::atol(argv[1] + 8));
     } else if (std::strcmp(argv[1], "--reopen") == 0) {
       g_reopen = true;
+    } else if (std::strcmp(argv[1], "--nonblock") == 0) {
+      g_nonblock = true;
     } else {
       known_options = false;
     }
   }
   if (argc < 6 || g_piece_size == 0 || !known_options) {
     std::fputs(
-        "usage: game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]] "
+        "usage: game_writer [--piece=BYTES] [--date-back] [--stall=US [--reopen]] [--nonblock] "
         "truncate|in-place ROUNDS|forever PAUSE_US FILE VERSION...\n",
         stderr);
     return 2;
@@ -101,7 +106,8 @@ int main(int argc, char** argv) {
   bool announced = false;
   for (long round = 0; forever || round < rounds; ++round) {
     const std::string& version = versions[static_cast<std::size_t>(round) % versions.size()];
-    int fd = open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0));
+    int fd =
+        open(path, O_WRONLY | O_CLOEXEC | (truncate ? O_TRUNC : 0) | (g_nonblock ? O_NONBLOCK : 0));
     if (fd < 0) {
       std::perror(path);
       return 1;

@@ -33,6 +33,9 @@ class BackgroundProgram {
   /// Closes its standard input and waits for it; returns its exit status.
   int Finish();
 
+  /// Its process ID, for signals; -1 once it was waited for.
+  int pid() const { return pid_; }
+
  private:
   int pid_ = -1;
   int input_ = -1;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "convert/file_io.h"
+#include "convert/open_writers.h"
 #include "convert/stamp_trust.h"
 #include "convert/temporary_name.h"
 
@@ -110,7 +111,6 @@ bool InputFile::Open(const NativeString& path) {
   }
   handle_ = fd;
   stamp_ = StampOf(info);
-  identity_ = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
   return true;
 }
 
@@ -128,6 +128,16 @@ StampTrust InputFile::Trust() const {
     return StampTrust::kUntrusted;
   }
   return TrustOfLinuxFileSystem(static_cast<std::uint64_t>(info.f_type));
+}
+
+// Asked only when a census of writers is, not on every open: it reads the
+// file's fdinfo and the mount table.
+FileIdentity InputFile::Identity() const {
+  FileIdentity identity;
+  if (handle_ < 0 || !OpenFileIdentity(Fd(handle_), identity)) {
+    return {};
+  }
+  return identity;
 }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
@@ -157,7 +167,6 @@ void InputFile::Close() {
     close(Fd(handle_));
     handle_ = -1;
     stamp_ = {};
-    identity_ = {};
   }
 }
 

@@ -302,6 +302,8 @@ StampTrust InputFile::Trust() const {
   return StampTrust::kUntrusted;
 }
 
+FileIdentity InputFile::Identity() const { return {}; }
+
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   FILETIME now_time;
   GetSystemTimeAsFileTime(&now_time);

@@ -38,8 +38,9 @@ enum class WriterCheck {
   kOpen,     ///< Somebody does: the file may be in the midst of a save.
 };
 
-/// A file by its device and inode number; all zero where the system gives
-/// none (Windows).
+/// A file by its device and inode number, as the census of open writers
+/// tells files (see OpenWriters); all zero where the system gives none
+/// (Windows).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -73,8 +74,9 @@ class InputFile {
   /// trusted (see StampTrust).
   StampTrust Trust() const;
 
-  /// The file's device and inode, as its open found them.
-  const FileIdentity& Identity() const { return identity_; }
+  /// The file's device and inode, as the census of open writers names it;
+  /// all zero when that cannot be told.
+  FileIdentity Identity() const;
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived, fewer only where the file ends; -1 when a read fails, since
@@ -86,7 +88,6 @@ class InputFile {
 
   std::intptr_t handle_ = -1;
   FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.
-  FileIdentity identity_;
 };
 
 /// Replaces the file at `path` with `size` bytes of `data`: they are written

@@ -1,20 +1,48 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "convert/file_io.h"
 
+// Which files other processes hold open for writing, found by looking, the
+// way a process lister does: /proc/<pid>/fd names every open file
+// description of a process, and /proc/<pid>/fdinfo tells its open flags, its
+// mount and its inode number. Looking takes nothing from a writer: no lease,
+// no lock, and neither the files nor the file systems they are on are
+// touched, so a hung network or FUSE mount cannot hang the census.
+//
+// What it cannot see: processes of another PID namespace, which this
+// program's /proc does not list at all (a container with a /proc of its
+// own); processes of other users, unless this program runs as root (the
+// census then counts as incomplete); and a file handed between mount
+// namespaces on a mount that neither namespace lists.
+
 /// The files that other processes hold open for writing, as far as this
-/// program may look.
+/// program may look: every file open for writing (O_WRONLY or O_RDWR) by a
+/// process that /proc lists, other than this one, on a file system that a
+/// mount table lists (device files such as terminals among them); pipes,
+/// sockets and other files of no mounted file system are left out.
 struct OpenWriters {
-  std::vector<FileIdentity> files;  ///< Sorted.
-  bool complete = false;            ///< Every process could be looked at.
+  std::vector<FileIdentity> files;  ///< Sorted, each once.
+  /// Every process /proc lists could be looked at, and every file it holds
+  /// for writing be told.
+  bool complete = false;
+  /// So too for every process of this program's user: only processes of
+  /// other users (by their real or effective user ID) stayed unseen.
+  bool complete_for_own_user = false;
 };
 
-/// Looks once at what every process holds open (`proc`: the /proc folder).
+/// Looks through `proc` (the /proc folder; tests may name another) once and
+/// returns what it found. Never fails: what it could not look at leaves the
+/// census incomplete. A process that ends meanwhile is left out.
 OpenWriters FindOpenWriters(const std::string& proc = "/proc");
 
-/// kOpen when `file` is among `writers`; kNone when the census was
-/// complete; kUnknown otherwise.
+/// The identity, as FindOpenWriters tells files, of the file that `fd` of
+/// this process has open; false when `proc` cannot tell it. Linux only.
+bool OpenFileIdentity(int fd, FileIdentity& identity, const std::string& proc = "/proc");
+
+/// kOpen when `file` is among `writers`; kNone when the census was complete;
+/// kUnknown otherwise.
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file);

@@ -37,9 +37,9 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
 
 /// The files of one pair and where its output goes (see OutputPathFor).
 struct PairPaths {
-  NativeString character_path;
-  NativeString settings_path;
-  NativeString output_folder;
+  const NativeString& character_path;
+  const NativeString& settings_path;
+  const NativeString& output_folder;
 };
 
 /// What the looks at one pair's files found so far; starts empty.

@@ -6,8 +6,7 @@
 void PairQueue::Look(Entry& entry) {
   NativeString output_name;
   ConversionResult result = kCannotOpenSettingsFile;
-  const PairPaths paths{entry.pair.character_path, entry.pair.settings_path,
-                        entry.pair.output_folder};
+  const PairPaths paths{entry.pair.character_path, entry.pair.settings_path, output_folder_};
   if (!LookAtFilePair(paths, entry.looks, output_name, result, entry.due_ns)) {
     return;
   }
@@ -16,8 +15,10 @@ void PairQueue::Look(Entry& entry) {
   if (pair_done_) {
     pair_done_(result, output_name);
   }
-  entry.line =
-      StatusLine(result, entry.pair.character_path, entry.pair.settings_shown, output_name);
+  const FilePair& pair = entry.pair;
+  entry.line = StatusLine(result, pair.character_path,
+                          pair.settings_shown.empty() ? pair.settings_path : pair.settings_shown,
+                          output_name);
   // Only the line is needed from here on.
   entry.pair = {};
 }
@@ -121,7 +122,7 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
   NoConsole console;
   unsigned processed_count = 0;
   ConversionResult result = kCannotOpenSettingsFile;
-  PairQueue queue(console, processed_count,
+  PairQueue queue(console, processed_count, output_folder,
                   [&](ConversionResult pair_result, const NativeString& pair_output_name) {
                     result = pair_result;
                     // Set only where the pair got as far as naming its output.
@@ -129,7 +130,7 @@ ConversionResult ConvertFilePair(const NativeString& character_path,
                       output_name = pair_output_name;
                     }
                   });
-  queue.Add({character_path, settings_path, settings_path, output_folder});
+  queue.Add({character_path, settings_path, NativeString()});
   queue.Finish();
   return result;
 }

@@ -13,16 +13,24 @@
 /// the pairs were added. A pair whose files can be taken at their first look
 /// is converted at once; the others wait together, so that a run of files
 /// that all need a second look waits about one settle interval, not one per
-/// file. What a waiting pair holds does not grow with its files: their paths
-/// and the digests of their last reads.
+/// file. What a waiting pair holds does not grow with its files: its two
+/// paths and what the looks at its files found (their stamps and 16-byte
+/// digests), about 600 bytes with paths of 80 characters. Behind the first
+/// pair that waits, the status lines of the pairs done since are held too,
+/// until it is done.
 class PairQueue {
  public:
   /// What a caller that needs more than the line learns of each pair, as it
   /// is done: its result and its output name.
   using PairDone = std::function<void(ConversionResult result, const NativeString& output_name)>;
 
-  PairQueue(ConsoleSink& console, unsigned& processed_count, PairDone pair_done = {})
-      : console_(console), processed_count_(processed_count), pair_done_(std::move(pair_done)) {}
+  /// The outputs go into `output_folder` (see OutputPathFor).
+  PairQueue(ConsoleSink& console, unsigned& processed_count, NativeString output_folder,
+            PairDone pair_done = {})
+      : console_(console),
+        processed_count_(processed_count),
+        output_folder_(std::move(output_folder)),
+        pair_done_(std::move(pair_done)) {}
   PairQueue(const PairQueue&) = delete;
   PairQueue& operator=(const PairQueue&) = delete;
 
@@ -52,6 +60,7 @@ class PairQueue {
 
   ConsoleSink& console_;
   unsigned& processed_count_;
+  NativeString output_folder_;
   PairDone pair_done_;
   std::deque<Entry> entries_;
   std::int64_t next_due_ns_ = 0;

@@ -20,6 +20,5 @@ NativeString StatusLine(ConversionResult result, const NativeString& character_p
 struct FilePair {
   NativeString character_path;  ///< Opened, and shown as it is.
   NativeString settings_path;   ///< Opened: a dropped file by its full path...
-  NativeString settings_shown;  ///< ...shown as the user gave it.
-  NativeString output_folder;   ///< Full path; empty for the working directory.
+  NativeString settings_shown;  ///< ...shown as the user gave it; empty when as opened.
 };

@@ -103,7 +103,7 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
                          const NativeString& output_folder, Platform& platform,
                          unsigned& processed_count) {
   PlatformConsole console(platform);
-  PairQueue queue(console, processed_count);
+  PairQueue queue(console, processed_count, output_folder);
   for (std::size_t k = 0; k < arguments.size(); ++k) {
     const NativeString& settings_path = arguments[k];
     const std::optional<NativeString> character_name = PairedCharacterName(BaseName(settings_path));
@@ -117,13 +117,13 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
           StatusLine(kCannotOpenCharacterFile, *character_name, settings_path, NativeString()));
       continue;
     }
-    queue.Add({*cache_folder + *character_name, resolved[k], settings_path, output_folder});
+    queue.Add({*cache_folder + *character_name, resolved[k], settings_path});
   }
   queue.Finish();
 }
 
 void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry,
-                       const NativeString& output_folder, PairQueue& queue) {
+                       PairQueue& queue) {
   if (entry.is_directory) {
     return;
   }
@@ -133,20 +133,22 @@ void ConvertCacheEntry(const NativeString& cache_folder, const CacheEntry& entry
     queue.AddLine(FileNameIncorrectText(settings_path));
     return;
   }
-  queue.Add({*character_path, settings_path, settings_path, output_folder});
+  queue.Add({*character_path, settings_path, NativeString()});
 }
 
 // False when the cache folder cannot be enumerated at all. Each entry is
-// looked at as it is delivered, so a large cache folder is never held whole;
-// only the pairs that wait for a second look are.
+// looked at as it is delivered, so the folder's listing is never held
+// whole. What is held: the pairs that wait for another look, and, behind
+// the first of them, the status lines of the pairs done since, which are
+// written in their turn.
 bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
                      const NativeString& output_folder, Platform& platform,
                      unsigned& processed_count) {
   PlatformConsole console(platform);
-  PairQueue queue(console, processed_count);
+  PairQueue queue(console, processed_count, output_folder);
   const bool started =
       cache_folder && platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
-        ConvertCacheEntry(*cache_folder, entry, output_folder, queue);
+        ConvertCacheEntry(*cache_folder, entry, queue);
       });
   queue.Finish();
   if (!started) {

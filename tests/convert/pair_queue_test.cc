@@ -59,7 +59,7 @@ class PairQueueTest : public InTempDirTest {
   }
   static FilePair Pair(int k) {
     const NativeString settings = NativeOf("cache/" + Name(k) + "_sc.tmp");
-    return {NativeOf("cache/" + Name(k) + ".tmp"), settings, settings, NativeOf("out")};
+    return {NativeOf("cache/" + Name(k) + ".tmp"), settings, settings};
   }
   static NativeString Success(int k) {
     return StatusLine(kConverted, NativeString(), Pair(k).settings_shown,
@@ -73,7 +73,7 @@ TEST_F(PairQueueTest, PairsThatAllNeedASecondLookShareOneWait) {
   constexpr int kPairs = 20;
   StringConsole console;
   unsigned processed = 0;
-  PairQueue queue(console, processed);
+  PairQueue queue(console, processed, NativeOf("out"));
   NativeString expected;
   for (int k = 0; k < kPairs; ++k) {
     queue.Add(YoungPair(k));
@@ -96,7 +96,7 @@ TEST_F(PairQueueTest, LayoutsWithoutTheirEndShareOneLongWait) {
   constexpr int kPairs = 10;
   StringConsole console;
   unsigned processed = 0;
-  PairQueue queue(console, processed);
+  PairQueue queue(console, processed, NativeOf("out"));
   for (int k = 0; k < kPairs; ++k) {
     queue.Add(YoungPair(k, "</ui"));
   }
@@ -111,7 +111,7 @@ TEST_F(PairQueueTest, LayoutsWithoutTheirEndShareOneLongWait) {
 TEST_F(PairQueueTest, LinesKeepTheOrderOfThePairs) {
   StringConsole console;
   unsigned processed = 0;
-  PairQueue queue(console, processed);
+  PairQueue queue(console, processed, NativeOf("out"));
   queue.Add(YoungPair(1));
   queue.Add(Pair(2));  // No files: done at once.
   queue.AddLine(Native("a line of the run\n"));
@@ -142,11 +142,10 @@ TEST_F(PairQueueTest, OpensOnePathShowsTheOtherAndWritesIntoTheOutputFolder) {
   WriteBytes("cache/A.tmp", CharacterFile(7));
   WriteBytes("full/A_sc.tmp", SettingsFile("<ui>a</ui>"));
   WriteBytes("A_sc.tmp", "not the file to open");
-  const FilePair pair{Native("cache/A.tmp"), Native("full/A_sc.tmp"), Native("A_sc.tmp"),
-                      Native("out")};
+  const FilePair pair{Native("cache/A.tmp"), Native("full/A_sc.tmp"), Native("A_sc.tmp")};
   StringConsole console;
   unsigned processed = 0;
-  PairQueue queue(console, processed);
+  PairQueue queue(console, processed, NativeOf("out"));
   queue.Add(pair);
   queue.Finish();
   EXPECT_EQ(console.text_, Native("[SUCCESS] \"A_sc.tmp\" >> \".\\ui.7.xml\".\n"));
@@ -179,12 +178,12 @@ TEST_F(PairQueueTest, ALaterPairWithTheSameCharacterFileWritesAfterTheEarlierOne
   };
   StringConsole console;
   unsigned processed = 0;
-  PairQueue queue(console, processed);
+  PairQueue queue(console, processed, NativeOf("out"));
   const NativeString character = NativeOf("cache/C@S.tmp");
   const NativeString young = NativeOf("cache/C@S_sc.tmp");
   const NativeString old = NativeOf("backup/C@S_sc.tmp");
-  queue.Add({character, young, young, NativeOf("out")});
-  queue.Add({character, old, old, NativeOf("out")});
+  queue.Add({character, young, young});
+  queue.Add({character, old, old});
   queue.Finish();
   const NativeString output = Native(".\\ui.7.xml");
   EXPECT_EQ(console.text_, StatusLine(kConverted, character, young, output) +

@@ -245,7 +245,7 @@ std::string UnixPathOf(std::wstring_view final_path, wchar_t root_drive) {
       std::towupper(final_path[4]) != root_drive || final_path.substr(5, 2) != L":\\") {
     return {};
   }
-  std::wstring rest(final_path.substr(6));
+  std::wstring rest(final_path.substr(7));
   for (wchar_t& c : rest) {
     if (c >= 0xF000 && c <= 0xF0FF) return {};
     if (c == L'\\') c = L'/';

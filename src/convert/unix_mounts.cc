@@ -77,6 +77,21 @@ const UnixMount* RootMount(const std::vector<UnixMount>& mounts) {
   return root;
 }
 
+// A path with an empty, "." or ".." step names its file in a way that no
+// mount's folder is written, so no mount could be found for it soundly.
+bool IsPlainAbsolute(std::string_view path) {
+  if (!path.starts_with('/')) return false;
+  if (path == "/") return true;
+  path.remove_prefix(1);
+  while (true) {
+    const std::size_t end = std::min(path.find('/'), path.size());
+    const std::string_view step = path.substr(0, end);
+    if (step.empty() || step == "." || step == "..") return false;
+    if (end == path.size()) return true;
+    path.remove_prefix(end + 1);
+  }
+}
+
 }  // namespace
 
 std::vector<UnixMount> ParseMountInfo(std::string_view text) {
@@ -110,7 +125,7 @@ std::vector<UnixMount> ParseMountInfo(std::string_view text) {
 // deeper, so a table whose IDs form a loop ends after as many steps as it
 // has mounts.
 const UnixMount* MountHolding(const std::vector<UnixMount>& mounts, std::string_view path) {
-  const UnixMount* holder = path.starts_with('/') ? RootMount(mounts) : nullptr;
+  const UnixMount* holder = IsPlainAbsolute(path) ? RootMount(mounts) : nullptr;
   for (std::size_t step = 0; holder != nullptr && step < mounts.size(); ++step) {
     const UnixMount* above = nullptr;
     bool tied = false;

@@ -20,5 +20,6 @@ std::vector<UnixMount> ParseMountInfo(std::string_view text);
 /// The mount that holds the file at absolute path `path` (no link, no "."
 /// or ".." on the way), found from the root mount down through the mounts
 /// that lie on each; null when the table names no single root mount, or
-/// two mounts on one folder of the same mount, or `path` is not absolute.
+/// two mounts on one folder of the same mount, or `path` is not absolute or
+/// has an empty, "." or ".." step.
 const UnixMount* MountHolding(const std::vector<UnixMount>& mounts, std::string_view path);

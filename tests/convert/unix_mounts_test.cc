@@ -63,6 +63,11 @@ TEST(UnixMountsTest, TheMountThatHoldsAPathIsFoundFromTheRootDownByIds) {
       {"/home/user/remote/a", "fuse.sshfs"},
       {"/home/user/remotex", "ext4"},
       {"relative/a", "none"},
+      {"//media/card/a", "none"},
+      {"/media//card/a", "none"},
+      {"/media/card/", "none"},
+      {"/media/./card/a", "none"},
+      {"/media/x/../card/a", "none"},
       {"", "none"},
   };
   for (const HolderCase& c : cases) {

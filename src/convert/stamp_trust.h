@@ -14,6 +14,8 @@ StampTrust TrustOfLinuxFileSystem(std::uint64_t type);
 /// "fuseblk", ...), which is all that the Windows program under Wine sees.
 StampTrust TrustOfLinuxFileSystemName(std::string_view type);
 
-/// The trust that a Windows volume's stamps earn, by the name of its file
-/// system ("NTFS", "FAT32", ...) and whether it lies on another machine.
-StampTrust TrustOfWindowsVolume(std::wstring_view file_system_name, bool remote);
+/// The trust that a Windows volume's stamps earn, by what the volume says of
+/// itself: its device type and characteristics (FileFsDeviceInformation)
+/// and the name of its file system ("NTFS", "FAT32", ...).
+StampTrust TrustOfWindowsVolume(std::uint32_t device_type, std::uint32_t characteristics,
+                                std::wstring_view file_system_name);

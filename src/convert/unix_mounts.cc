@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <system_error>
 
 namespace {
 
@@ -54,6 +56,42 @@ bool IsWithin(std::string_view path, std::string_view folder) {
   return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
+bool ParseId(std::string_view field, std::uint64_t& id) {
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), id);
+  return error == std::errc() && end == field.data() + field.size();
+}
+
+// The root mount lies on no listed mount (or, as in the first mount
+// namespace, on itself) and at "/".
+const UnixMount* RootMount(const std::vector<UnixMount>& mounts) {
+  const UnixMount* root = nullptr;
+  for (const UnixMount& mount : mounts) {
+    const bool on_listed =
+        mount.parent_id != mount.id &&
+        std::ranges::find(mounts, mount.parent_id, &UnixMount::id) != mounts.end();
+    if (!on_listed && mount.mount_point == "/") {
+      if (root != nullptr) return nullptr;
+      root = &mount;
+    }
+  }
+  return root;
+}
+
+// A path with an empty, "." or ".." step names its file in a way that no
+// mount's folder is written, so no mount could be found for it soundly.
+bool IsPlainAbsolute(std::string_view path) {
+  if (!path.starts_with('/')) return false;
+  if (path == "/") return true;
+  path.remove_prefix(1);
+  while (true) {
+    const std::size_t end = std::min(path.find('/'), path.size());
+    const std::string_view step = path.substr(0, end);
+    if (step.empty() || step == "." || step == "..") return false;
+    if (end == path.size()) return true;
+    path.remove_prefix(end + 1);
+  }
+}
+
 }  // namespace
 
 std::vector<UnixMount> ParseMountInfo(std::string_view text) {
@@ -70,14 +108,41 @@ std::vector<UnixMount> ParseMountInfo(std::string_view text) {
     while (!field.empty() && field != "-") field = NextField(line);
     const std::string_view type = NextField(line);
     UnixMount mount;
-    if (fields[4].empty() || type.empty() || !Unescape(fields[4], mount.mount_point) ||
-        !mount.mount_point.starts_with('/')) {
+    if (type.empty() || !ParseId(fields[0], mount.id) || !ParseId(fields[1], mount.parent_id) ||
+        !Unescape(fields[4], mount.mount_point) || !mount.mount_point.starts_with('/')) {
       continue;
     }
-    std::erase_if(
-        mounts, [&](const UnixMount& old) { return IsWithin(old.mount_point, mount.mount_point); });
     mount.type = type;
     mounts.push_back(std::move(mount));
   }
   return mounts;
+}
+
+// Of the mounts on the one that holds `path` so far, the one on the highest
+// folder on the way hides the others: a mount on a folder below was made
+// before it (else it would lie on it), and one stacked on the same folder
+// as another lies on that one, not beside it. Each step goes one mount
+// deeper, so a table whose IDs form a loop ends after as many steps as it
+// has mounts.
+const UnixMount* MountHolding(const std::vector<UnixMount>& mounts, std::string_view path) {
+  const UnixMount* holder = IsPlainAbsolute(path) ? RootMount(mounts) : nullptr;
+  for (std::size_t step = 0; holder != nullptr && step < mounts.size(); ++step) {
+    const UnixMount* above = nullptr;
+    bool tied = false;
+    for (const UnixMount& mount : mounts) {
+      if (mount.parent_id != holder->id || &mount == holder || !IsWithin(path, mount.mount_point)) {
+        continue;
+      }
+      if (above == nullptr || mount.mount_point.size() < above->mount_point.size()) {
+        above = &mount;
+        tied = false;
+      } else if (mount.mount_point.size() == above->mount_point.size()) {
+        tied = true;
+      }
+    }
+    if (above == nullptr) return holder;
+    if (tied) return nullptr;
+    holder = above;
+  }
+  return nullptr;
 }

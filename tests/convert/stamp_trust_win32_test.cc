@@ -91,4 +91,41 @@ INSTANTIATE_TEST_SUITE_P(Mounts, WineStampTrustTest,
                                            MountCase{"fuse", StampTrust::kUntrusted}),
                          [](const auto& test) { return std::string(test.param.type); });
 
+bool UnderWineOnLinux() {
+  const HANDLE table =
+      CreateFileW(L"\\\\?\\unix\\proc\\self\\mountinfo", GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (table == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(table);
+  return true;
+}
+
+// The prefix's own C: folder lies on whatever holds the prefix, but Wine
+// names its files from the drive's folder, whose mount cannot be told
+// without looking above it: an hour-old file there earns no trust, and is
+// read twice.
+TEST(WineDriveTrustTest, AFileOnThePrefixsOwnDriveEarnsNoTrust) {
+  if (!UnderWineOnLinux()) {
+    GTEST_SKIP() << "Wine on Linux only";
+  }
+  const std::wstring folder = L"C:\\tarnwick-trust-" + std::to_wstring(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  const std::wstring path = folder + L"\\a@S_sc.tmp";
+  const HANDLE made = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER hour_ago = {{now.dwLowDateTime, now.dwHighDateTime}};
+  hour_ago.QuadPart -= 3600ull * 10000000;
+  const FILETIME written = {hour_ago.LowPart, hour_ago.HighPart};
+  EXPECT_TRUE(SetFileTime(made, nullptr, nullptr, &written));
+  CloseHandle(made);
+  {
+    InputFile file;
+    ASSERT_TRUE(file.Open(path));
+    EXPECT_EQ(file.Trust(), StampTrust::kUntrusted);
+  }
+  RemoveFileAndFolder(path);
+}
+
 }  // namespace

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/open_writers.h"
+#include "settle/open_writers.h"
 
 namespace {
 

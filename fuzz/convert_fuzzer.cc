@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "convert/convert.h"
-#include "convert/pair_queue.h"
 #include "convert/find_pattern.h"
-#include "convert/quiet_read.h"
+#include "convert/pair_queue.h"
 #include "reference.h"
+#include "settle/quiet_read.h"
 
 using namespace std::string_literals;
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "convert/quiet_read.h"
+#include "settle/quiet_read.h"
 
 /// Where the pretend clock stands, in nanoseconds.
 inline std::int64_t g_pretend_now_ns = 0;

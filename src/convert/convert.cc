@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "convert/decode.h"
-#include "convert/file_io.h"
 #include "convert/find_byte.h"
 #include "convert/find_pattern.h"
-#include "convert/quiet_read.h"
+#include "convert/replace_file.h"
+#include "settle/input_file.h"
+#include "settle/quiet_read.h"
 
 namespace {
 

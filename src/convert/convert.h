@@ -6,7 +6,7 @@
 
 #include "base/native_text.h"
 #include "convert/conversion_result.h"
-#include "convert/quiet_read.h"
+#include "settle/quiet_read.h"
 
 /// The largest character ID the game hands out; larger ones mean a damaged
 /// or foreign character file.

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "convert/file_io.h"
 #include "convert/pair_queue.h"
+#include "convert/replace_file.h"
 #include "convert/report.h"
 #include "convert/temporary_name.h"
 #include "driver/messages.h"

@@ -1,5 +1,4 @@
 #include "convert/convert.h"
-#include "convert/pair_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +7,10 @@
 #include <vector>
 
 #include "convert/find_pattern.h"
-#include "convert/quiet_read.h"
+#include "convert/pair_queue.h"
 #include "fixtures.h"
 #include "pretend_clock.h"
+#include "settle/quiet_read.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;

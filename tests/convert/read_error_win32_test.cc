@@ -14,10 +14,10 @@
 
 #include "convert/convert.h"
 #include "convert/pair_queue.h"
-#include "convert/file_io.h"
 #include "fixtures.h"
 #include "import_slot.h"
 #include "read_error_cases.h"
+#include "settle/input_file.h"
 #include "temp_dir.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "convert/file_io.h"
+#include "convert/replace_file.h"
 #include "import_slot.h"
 #include "temp_dir.h"
 

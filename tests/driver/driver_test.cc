@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "convert/quiet_read.h"
 #include "fixtures.h"
+#include "settle/quiet_read.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;

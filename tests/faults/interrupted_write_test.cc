@@ -17,7 +17,7 @@
 
 #include "convert/convert.h"
 #include "convert/pair_queue.h"
-#include "convert/file_io.h"
+#include "convert/replace_file.h"
 #include "fixtures.h"
 #include "platform/new_files.h"
 #include "platform/platform.h"

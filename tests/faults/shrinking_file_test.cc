@@ -20,10 +20,10 @@
 
 #include "convert/convert.h"
 #include "convert/pair_queue.h"
-#include "convert/file_io.h"
-#include "convert/quiet_read.h"
 #include "fixtures.h"
 #include "read_error_cases.h"
+#include "settle/input_file.h"
+#include "settle/quiet_read.h"
 #include "temp_dir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "convert/unix_mounts.h"
+#include "settle/unix_mounts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "convert/open_writers.h"
+#include "settle/open_writers.h"
 
 #include <algorithm>
 

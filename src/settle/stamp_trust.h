@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "convert/file_io.h"
+#include "settle/input_file.h"
 
 /// The trust that a Linux file system's stamps earn, by the type that
 /// statfs gives (f_type). Also asked by the Windows program under Wine,

@@ -1,4 +1,4 @@
-#include "convert/quiet_read.h"
+#include "settle/quiet_read.h"
 
 #include <gtest/gtest.h>
 

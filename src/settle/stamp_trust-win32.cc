@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cwctype>
 #include <string>
@@ -10,97 +9,13 @@
 #include <vector>
 
 #include "base/extended_path.h"
-#include "convert/file_io.h"
-#include "convert/stamp_trust.h"
-#include "convert/temporary_name.h"
-#include "convert/unix_mounts.h"
+#include "settle/input_file.h"
+#include "settle/stamp_trust.h"
+#include "settle/unix_mounts.h"
 
 namespace {
 
 HANDLE Win32Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-NewFileWatch g_watch;
-
-// A virus scanner or an indexer may hold the new file for a moment, so a
-// refused move is tried again for about a second.
-constexpr int kMoveAttempts = 10;
-constexpr DWORD kMoveRetryDelayMs = 100;
-
-std::wstring NextTemporaryNameFor(const std::wstring& path) {
-  static std::atomic<std::uint32_t> counter{0};
-  return TemporaryNameFor(path, GetCurrentProcessId(), counter++);
-}
-
-bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
-  while (size > 0) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    DWORD written = 0;
-    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
-      return false;
-    }
-    data += written;
-    size -= written;
-  }
-  return true;
-}
-
-HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temporary) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = NextTemporaryNameFor(path);
-    const HANDLE file = CreateFileW(ExtendedLengthPath(temporary).c_str(), GENERIC_WRITE, 0,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
-      return file;
-    }
-  }
-  return INVALID_HANDLE_VALUE;
-}
-
-// A read-only file is one the player wants kept as it is; a folder of that
-// name can never be replaced, so neither is worth a try.
-bool MayReplace(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(ExtendedLengthPath(path).c_str());
-  return attributes == INVALID_FILE_ATTRIBUTES ||
-         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
-}
-
-// Written through, so that the new name is on the disk when the call returns.
-bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(ExtendedLengthPath(temporary).c_str(), ExtendedLengthPath(path).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
-        attempt == kMoveAttempts) {
-      return false;
-    }
-    Sleep(kMoveRetryDelayMs);
-  }
-}
-
-// Flushed before the move: after a power cut the name then holds the old
-// contents or the new ones, never data that had not reached the disk.
-bool WriteToDisk(HANDLE file, const void* data, std::size_t size) {
-  return WriteAll(file, static_cast<const unsigned char*>(data), size) &&
-         FlushFileBuffers(file) != 0;
-}
-
-// From the basic and the standard information, not the full one
-// (GetFileInformationByHandle): that also asks for the volume's serial
-// number, which costs Wine a round trip to another process for every call.
-bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
-  FILE_BASIC_INFO basic;
-  FILE_STANDARD_INFO standard;
-  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
-      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
-    return false;
-  }
-  stamp = {standard.EndOfFile.QuadPart, basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
-  directory = standard.Directory != 0;
-  return true;
-}
 
 // ntdll's, looked up at run time: the program imports only DLLs that every
 // Windows ships under the names it links against.
@@ -281,39 +196,6 @@ StampTrust TrustUnderWine(HANDLE file, const RunningSystem& running) {
 
 }  // namespace
 
-InputFile::~InputFile() { Close(); }
-
-bool InputFile::Open(const NativeString& path) {
-  Close();
-  // Every sharing mode, so that a file the game client keeps open (even for
-  // writing) can still be read.
-  const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  // Devices and pipes ("NUL", "CON", "\\.\pipe\...") are no settings files.
-  FileStamp stamp;
-  bool directory = false;
-  if (GetFileType(file) != FILE_TYPE_DISK || !ReadStamp(file, stamp, directory) || directory) {
-    CloseHandle(file);
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  stamp_ = stamp;
-  return true;
-}
-
-FileStamp InputFile::CurrentStamp() const {
-  FileStamp stamp;
-  bool directory = false;
-  if (handle_ == -1 || !ReadStamp(Win32Handle(handle_), stamp, directory)) {
-    return {};
-  }
-  return stamp;
-}
-
 StampTrust InputFile::Trust() const {
   if (handle_ == -1) {
     return StampTrust::kUntrusted;
@@ -329,75 +211,3 @@ StampTrust InputFile::Trust() const {
   }
   return StampTrust::kUntrusted;
 }
-
-FileIdentity InputFile::Identity() const { return {}; }
-
-std::int64_t NanosecondsSince(std::int64_t stamp_time) {
-  FILETIME now_time;
-  GetSystemTimeAsFileTime(&now_time);
-  const std::int64_t now = static_cast<std::int64_t>(
-      (std::uint64_t{now_time.dwHighDateTime} << 32) | now_time.dwLowDateTime);
-  // In 100-nanosecond units; a time no file system gives (negative, or
-  // millennia away) is held in range, so that nothing overflows.
-  const std::int64_t then = std::clamp<std::int64_t>(stamp_time, 0, INT64_MAX / 2);
-  constexpr std::int64_t kLimit = INT64_MAX / 100;
-  return std::clamp<std::int64_t>(now - then, -kLimit, kLimit) * 100;
-}
-
-std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
-  // A seek and plain reads, not reads at an OVERLAPPED offset: for those Wine
-  // asks its server about a completion port after every read.
-  LARGE_INTEGER position;
-  position.QuadPart = offset;
-  if (!SetFilePointerEx(Win32Handle(handle_), position, nullptr, FILE_BEGIN)) {
-    return -1;
-  }
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  std::size_t total = 0;
-  while (total < size) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
-    DWORD got = 0;
-    if (!ReadFile(Win32Handle(handle_), bytes + total, chunk, &got, nullptr)) {
-      return -1;
-    }
-    if (got == 0) {
-      break;
-    }
-    total += got;
-  }
-  return static_cast<std::int64_t>(total);
-}
-
-void InputFile::Close() {
-  if (handle_ != -1) {
-    CloseHandle(Win32Handle(handle_));
-    handle_ = -1;
-    stamp_ = {};
-  }
-}
-
-bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
-  if (!MayReplace(path)) {
-    return false;
-  }
-  std::wstring temporary;
-  const HANDLE file = CreateTemporaryFile(path, temporary);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  if (g_watch.made != nullptr) {
-    g_watch.made(temporary);
-  }
-  const bool written = WriteToDisk(file, data, size);
-  const bool closed = CloseHandle(file) != 0;
-  const bool moved = written && closed && MoveIntoPlace(temporary, path);
-  if (!moved) {
-    DeleteFileW(ExtendedLengthPath(temporary).c_str());
-  }
-  if (g_watch.gone != nullptr) {
-    g_watch.gone();
-  }
-  return moved;
-}
-
-void WatchNewFiles(const NewFileWatch& watch) { g_watch = watch; }

@@ -1,4 +1,4 @@
-#include "convert/open_writers.h"
+#include "settle/open_writers.h"
 
 // Windows offers no look at another program's open files that never holds
 // up its writer: the program sees no writer there.

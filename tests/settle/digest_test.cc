@@ -1,4 +1,4 @@
-#include "convert/digest.h"
+#include "settle/digest.h"
 
 #include <gtest/gtest.h>
 

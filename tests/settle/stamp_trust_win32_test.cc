@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "convert/file_io.h"
-#include "convert/unix_mounts.h"
+#include "settle/input_file.h"
+#include "settle/unix_mounts.h"
 
 namespace {
 

@@ -1,23 +1,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
-#include "convert/file_io.h"
-#include "convert/open_writers.h"
-#include "convert/stamp_trust.h"
+#include "convert/replace_file.h"
 #include "convert/temporary_name.h"
 
 namespace {
-
-int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 NewFileWatch g_watch;
 
@@ -78,97 +71,7 @@ bool IsReadOnlyFile(const std::string& path) {
   return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
 }
 
-constexpr std::int64_t kNanosecondsPerSecond = 1000000000;
-
-// Saturated, so that a file dated centuries away cannot overflow the count,
-// nor the difference of two counts.
-std::int64_t Nanoseconds(const timespec& time) {
-  constexpr std::int64_t kLimit = INT64_MAX / kNanosecondsPerSecond / 2 - 1;
-  const std::int64_t seconds = std::clamp<std::int64_t>(time.tv_sec, -kLimit, kLimit);
-  return seconds * kNanosecondsPerSecond + time.tv_nsec;
-}
-
-FileStamp StampOf(const struct stat& info) {
-  return {static_cast<std::int64_t>(info.st_size), Nanoseconds(info.st_mtim),
-          Nanoseconds(info.st_ctim)};
-}
-
 }  // namespace
-
-InputFile::~InputFile() { Close(); }
-
-bool InputFile::Open(const NativeString& path) {
-  Close();
-  // Non-blocking, so that a FIFO in the cache folder cannot hang the run.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    return false;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return false;
-  }
-  handle_ = fd;
-  stamp_ = StampOf(info);
-  return true;
-}
-
-FileStamp InputFile::CurrentStamp() const {
-  struct stat info;
-  if (handle_ < 0 || fstat(Fd(handle_), &info) != 0) {
-    return {};
-  }
-  return StampOf(info);
-}
-
-StampTrust InputFile::Trust() const {
-  struct statfs info;
-  if (handle_ < 0 || fstatfs(Fd(handle_), &info) != 0) {
-    return StampTrust::kUntrusted;
-  }
-  return TrustOfLinuxFileSystem(static_cast<std::uint64_t>(info.f_type));
-}
-
-// Asked only when a census of writers is, not on every open: it reads the
-// file's fdinfo and the mount table.
-FileIdentity InputFile::Identity() const {
-  FileIdentity identity;
-  if (handle_ < 0 || !OpenFileIdentity(Fd(handle_), identity)) {
-    return {};
-  }
-  return identity;
-}
-
-std::int64_t NanosecondsSince(std::int64_t stamp_time) {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return Nanoseconds(now) - stamp_time;
-}
-
-std::int64_t InputFile::ReadAt(std::int64_t offset, void* buffer, std::size_t size) {
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  std::size_t total = 0;
-  while (total < size) {
-    const ssize_t got = pread(Fd(handle_), bytes + total, size - total,
-                              static_cast<off_t>(offset) + static_cast<off_t>(total));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (got == 0) break;
-    total += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::int64_t>(total);
-}
-
-void InputFile::Close() {
-  if (handle_ >= 0) {
-    close(Fd(handle_));
-    handle_ = -1;
-    stamp_ = {};
-  }
-}
 
 bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
   if (IsReadOnlyFile(path)) {

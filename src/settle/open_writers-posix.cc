@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "convert/open_writers.h"
+#include "settle/open_writers.h"
 
 // Per process, /proc/<pid>/fd is listed and each entry looked at with
 // fstatat(AT_SYMLINK_NOFOLLOW): the link's own mode carries the owner's

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "convert/open_writers.h"
 #include "fixtures.h"
+#include "settle/open_writers.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "convert/file_io.h"
+#include "settle/input_file.h"
 #include "temp_dir.h"
 
 namespace {

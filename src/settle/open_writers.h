@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/file_io.h"
+#include "settle/input_file.h"
 
 // Which files other processes hold open for writing, found by looking, the
 // way a process lister does: /proc/<pid>/fd names every open file

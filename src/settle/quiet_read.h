@@ -4,9 +4,9 @@
 #include <functional>
 #include <span>
 
-#include "convert/digest.h"
-#include "convert/file_io.h"
-#include "convert/open_writers.h"
+#include "settle/digest.h"
+#include "settle/input_file.h"
+#include "settle/open_writers.h"
 
 /// How far apart two reads of a file must lie to be taken when they agree
 /// and what they hold ends as a whole version ends. Well above the pauses

@@ -1,4 +1,4 @@
-#include "convert/stamp_trust.h"
+#include "settle/stamp_trust.h"
 
 #include <gtest/gtest.h>
 

@@ -20,19 +20,10 @@
 #include <vector>
 
 #include "end_to_end_fixture.h"
+#include "exfat_mount.h"
 #include "fixtures.h"
 
 namespace {
-
-// Where root's tools lie; empty when `name` is in none of those folders.
-std::string ToolPath(const std::string& name) {
-  for (const std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    if (access((folder + name).c_str(), X_OK) == 0) {
-      return folder + name;
-    }
-  }
-  return "";
-}
 
 // The process that serves the FUSE mount at `mount_point`: the one whose
 // last argument names it and whose program is the exFAT driver.
@@ -66,55 +57,14 @@ class DeadMountElsewhere : public EndToEndTest {
  protected:
   void SetUp() override {
     EndToEndTest::SetUp();
-    if (geteuid() != 0) {
-      GTEST_SKIP() << "needs root, to mount an exFAT image through FUSE";
-    }
-    const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fuse < 0) {
-      GTEST_SKIP() << "cannot open /dev/fuse (" << std::strerror(errno)
-                   << "), so no FUSE file system can be mounted here";
-    }
-    close(fuse);
-    const std::string make = ToolPath("mkfs.exfat");
-    const std::string mount = ToolPath("mount.exfat-fuse");
-    const std::string loop = ToolPath("losetup");
-    if (make.empty() || mount.empty() || loop.empty()) {
-      GTEST_SKIP() << "needs mkfs.exfat (exfatprogs), mount.exfat-fuse (exfat-fuse) and losetup "
-                      "(mount), which scripts/install-deps.sh build installs";
-    }
-    const std::string image = root_ + "/dead.img";
     mount_point_ = root_ + "/dead";
-    std::filesystem::create_directories(mount_point_);
-    WriteBytes(image, "");
-    std::filesystem::resize_file(image, 16 << 20);
-    const ProgramRun made = RunProgram({make, image}, environment_, root_);
-    const ProgramRun attached = RunProgram({loop, "--find", "--show", image}, environment_, root_);
-    std::string device = attached.output;
-    while (!device.empty() && device.back() == '\n') device.pop_back();
-    ProgramRun mounted;
-    if (made.exit_code == 0 && attached.exit_code == 0) {
-      mounted = RunProgram({mount, device, mount_point_}, environment_, root_);
+    const std::string why = exfat_.Mount(root_ + "/dead.img", mount_point_, environment_, root_);
+    if (!why.empty()) {
+      GTEST_SKIP() << why;
     }
-    if (attached.exit_code == 0) {
-      RunProgram({loop, "--detach", device}, environment_, root_);
-    }
-    if (mounted.exit_code != 0) {
-      GTEST_SKIP() << "cannot make and mount an exFAT image through exfat-fuse here (exit "
-                   << "statuses of mkfs.exfat, losetup, mount.exfat-fuse: " << made.exit_code
-                   << ", " << attached.exit_code << ", " << mounted.exit_code
-                   << "): " << made.errors << attached.errors << mounted.errors;
-    }
-    mounted_ = true;
     daemon_ = DaemonOf(mount_point_);
     ASSERT_GT(daemon_, 0) << "no exfat-fuse process serves " << mount_point_;
-    // Continues the daemon and unmounts once its input closes: at the end of
-    // the test, or when the test binary is killed. A session of its own
-    // outlives a kill of the process group.
-    unmounter_.emplace(
-        std::vector<std::string>{ToolPath("setsid"), "/bin/sh", "-c",
-                                 "cat >/dev/null; kill -CONT \"$2\"; exec \"$0\" -l \"$1\"",
-                                 ToolPath("umount"), mount_point_, std::to_string(daemon_)},
-        environment_);
+    exfat_.GuardUnmount(daemon_);
     ASSERT_EQ(kill(daemon_, SIGSTOP), 0);
     stopped_ = true;
   }
@@ -125,27 +75,14 @@ class DeadMountElsewhere : public EndToEndTest {
     if (stopped_) {
       kill(daemon_, SIGCONT);
     }
-    if (mounted_) {
-      bool unmounted = false;
-      for (const std::string name : {"fusermount", "fusermount3"}) {
-        const std::string tool = ToolPath(name);
-        unmounted = unmounted ||
-                    (!tool.empty() &&
-                     RunProgram({tool, "-u", mount_point_}, environment_, root_).exit_code == 0);
-      }
-      if (!unmounted) {
-        umount2(mount_point_.c_str(), MNT_DETACH);
-      }
-    }
-    unmounter_.reset();
+    exfat_.Unmount();
     EndToEndTest::TearDown();
   }
 
   std::string mount_point_;
-  bool mounted_ = false;
   int daemon_ = -1;
   bool stopped_ = false;
-  std::optional<BackgroundProgram> unmounter_;
+  ExfatMount exfat_;
 };
 
 // Hour-old files whose change times have passed two seconds, so that the

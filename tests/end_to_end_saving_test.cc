@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "end_to_end_fixture.h"
+#include "exfat_mount.h"
 #include "fixtures.h"
 
 namespace {
@@ -339,16 +340,6 @@ TEST_F(WholeSecondsFileSystem, ARewriteInPlaceIsTakenOnlyWhole) {
       << "not one whole version";
 }
 
-// Where root's tools lie; empty when `name` is in none of those folders.
-std::string SystemTool(const std::string& name) {
-  for (const std::string folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-    if (access((folder + name).c_str(), X_OK) == 0) {
-      return folder + name;
-    }
-  }
-  return "";
-}
-
 // The cache folder on exFAT, as on a memory card or a USB drive shared with
 // Windows, through exfat-fuse, which needs no kernel driver beyond FUSE. Run
 // by root, the driver takes only a block device: the image goes on a loop
@@ -357,80 +348,28 @@ class ExfatCache : public SavingTest {
  protected:
   void SetUp() override {
     SavingTest::SetUp();
-    if (geteuid() != 0) {
-      GTEST_SKIP() << "needs root, to mount an exFAT image through FUSE";
-    }
-    // Opened, not only looked for: a container may list the device and
-    // still refuse it.
-    const int fuse = open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fuse < 0) {
-      GTEST_SKIP() << "cannot open /dev/fuse (" << std::strerror(errno)
-                   << "), so no FUSE file system can be mounted here";
-    }
-    close(fuse);
-    const std::string make = SystemTool("mkfs.exfat");
-    const std::string mount = SystemTool("mount.exfat-fuse");
-    const std::string loop = SystemTool("losetup");
-    if (make.empty() || mount.empty() || loop.empty()) {
-      GTEST_SKIP() << "needs mkfs.exfat (exfatprogs), mount.exfat-fuse (exfat-fuse) and losetup "
-                      "(mount), which scripts/install-deps.sh build installs";
-    }
-    const std::string image = root_ + "/exfat.img";
     mount_point_ = root_ + "/exfat";
-    std::filesystem::create_directories(mount_point_);
-    WriteBytes(image, "");
-    std::filesystem::resize_file(image, 16 << 20);
-    const ProgramRun made = RunProgram({make, image}, environment_, root_);
-    const ProgramRun attached = RunProgram({loop, "--find", "--show", image}, environment_, root_);
-    std::string device = attached.output;
-    while (!device.empty() && device.back() == '\n') device.pop_back();
-    ProgramRun mounted;
-    if (made.exit_code == 0 && attached.exit_code == 0) {
-      mounted = RunProgram({mount, device, mount_point_}, environment_, root_);
+    const std::string why = exfat_.Mount(root_ + "/exfat.img", mount_point_, environment_, root_);
+    if (!why.empty()) {
+      GTEST_SKIP() << why;
     }
-    if (attached.exit_code == 0) {
-      RunProgram({loop, "--detach", device}, environment_, root_);
-    }
-    if (mounted.exit_code != 0) {
-      GTEST_SKIP() << "cannot make and mount an exFAT image through exfat-fuse here (exit "
-                   << "statuses of mkfs.exfat, losetup, mount.exfat-fuse: " << made.exit_code
-                   << ", " << attached.exit_code << ", " << mounted.exit_code
-                   << "): " << made.errors << attached.errors << mounted.errors;
-    }
-    mounted_ = true;
-    // Unmounts once its input closes: at the end of the test, or when the
-    // test binary is killed. A session of its own outlives a kill of the
-    // process group.
-    unmounter_.emplace(std::vector<std::string>{SystemTool("setsid"), "/bin/sh", "-c",
-                                                "cat >/dev/null; exec \"$0\" -l \"$1\"",
-                                                SystemTool("umount"), mount_point_},
-                       environment_);
+    exfat_.GuardUnmount();
     LinkCacheOnto(mount_point_);
+    linked_ = true;
   }
 
-  // Unmounted however the test ended, before its folder is removed; the
-  // driver's own unmount first, so that the driver ends with it.
+  // Unmounted however the test ended, before its folder is removed.
   void TearDown() override {
-    if (mounted_) {
+    if (linked_) {
       std::filesystem::remove(documents_ + "/Quellmoor");
-      bool unmounted = false;
-      for (const std::string name : {"fusermount", "fusermount3"}) {
-        const std::string tool = SystemTool(name);
-        unmounted = unmounted ||
-                    (!tool.empty() &&
-                     RunProgram({tool, "-u", mount_point_}, environment_, root_).exit_code == 0);
-      }
-      if (!unmounted) {
-        umount2(mount_point_.c_str(), MNT_DETACH);
-      }
     }
-    unmounter_.reset();
+    exfat_.Unmount();
     SavingTest::TearDown();
   }
 
   std::string mount_point_;
-  bool mounted_ = false;
-  std::optional<BackgroundProgram> unmounter_;
+  bool linked_ = false;
+  ExfatMount exfat_;
 };
 
 // A character ID whose two halves are alike: an ID read across the two

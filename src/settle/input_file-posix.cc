@@ -47,6 +47,7 @@ bool InputFile::Open(const NativeString& path) {
   }
   handle_ = fd;
   stamp_ = StampOf(info);
+  inode_ = static_cast<std::uint64_t>(info.st_ino);
   return true;
 }
 
@@ -95,5 +96,6 @@ void InputFile::Close() {
     close(Fd(handle_));
     handle_ = -1;
     stamp_ = {};
+    inode_ = 0;
   }
 }

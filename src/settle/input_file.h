@@ -78,6 +78,10 @@ class InputFile {
   /// all zero when that cannot be told.
   FileIdentity Identity() const;
 
+  /// The file's inode number, as its open found it; 0 where the system gives
+  /// none. Unlike Identity, it costs nothing.
+  std::uint64_t InodeNumber() const { return inode_; }
+
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived, fewer only where the file ends; -1 when a read fails, since
   /// the bytes are then not the file's.
@@ -88,4 +92,5 @@ class InputFile {
 
   std::intptr_t handle_ = -1;
   FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.
+  std::uint64_t inode_ = 0;
 };

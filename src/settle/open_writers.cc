@@ -2,6 +2,15 @@
 
 #include <algorithm>
 
+WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file) {
+  const std::uint64_t inode = file.InodeNumber();
+  if (std::ranges::none_of(writers.files,
+                           [&](const FileIdentity& writer) { return writer.inode == inode; })) {
+    return writers.complete ? WriterCheck::kNone : WriterCheck::kUnknown;
+  }
+  return WriterOf(writers, file.Identity());
+}
+
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file) {
   if (std::ranges::binary_search(writers.files, file)) {
     return WriterCheck::kOpen;

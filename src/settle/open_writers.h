@@ -46,3 +46,8 @@ bool OpenFileIdentity(int fd, FileIdentity& identity, const std::string& proc = 
 /// kOpen when `file` is among `writers`; kNone when the census was complete;
 /// kUnknown otherwise.
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file);
+
+/// The same for an open file, whose identity is asked for (see
+/// InputFile::Identity) only when some file among `writers` has its inode
+/// number: most files of a scan cost no look at /proc of their own.
+WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file);

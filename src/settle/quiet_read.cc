@@ -108,7 +108,7 @@ WriterCheck WriterOfFile(const InputFile& file, std::int64_t quiet_since_ns) {
     facts.writers = facts.find_open_writers();
     facts.writers_taken_ns = CurrentSettleClock().now_ns();
   }
-  return WriterOf(facts.writers, file.Identity());
+  return WriterOf(facts.writers, file);
 }
 
 // Whether a file that has held still for `still_ns` may be taken, given what

@@ -5,8 +5,12 @@
 wine_work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-wine.XXXXXX")
 export WINEPREFIX="$wine_work/prefix"
 cleanup_wine_prefix() {
-  timeout 30s wineserver -k >/dev/null 2>&1 || true
-  timeout 30s wineserver -w >/dev/null 2>&1 || true
+  local prefix
+  for prefix in "$wine_work/prefix" "$wine_work"/copy-*/prefix; do
+    [ -d "$prefix" ] || continue
+    WINEPREFIX=$prefix timeout 30s wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix timeout 30s wineserver -w >/dev/null 2>&1 || true
+  done
   rm -rf "$wine_work"
 }
 trap cleanup_wine_prefix EXIT
@@ -37,4 +41,28 @@ wine_documents() {
     [ -d "$folder" ] && { echo "$folder"; return 0; }
   done
   return 1
+}
+
+# Points WINEPREFIX and HOME at a copy of the prefix, $wine_work/copy-NAME,
+# with a HOME (and so a Documents folder) and a Wine server of its own:
+# programs there run beside those of the prefix and of other copies,
+# whatever they change in its registry, drives or Documents folder. Wine
+# rewrites only the registry files in place of their own; the rest of the
+# prefix is shared by hard links.
+use_wine_prefix_copy() {
+  local copy=$wine_work/copy-$1
+  local registry folder
+  mkdir -p "$copy/home"
+  cp -al "$wine_work/prefix" "$copy/prefix"
+  for registry in "$copy"/prefix/*.reg; do
+    cp --remove-destination "$wine_work/prefix/${registry##*/}" "$registry"
+  done
+  # The user's folders, Documents among them, are links to HOME.
+  for folder in "$copy"/prefix/drive_c/users/*/*; do
+    if [ -L "$folder" ] && [ "$(readlink -f "$folder")" = "$(readlink -f "$wine_work/home")" ]; then
+      ln -sfn "$copy/home" "$folder"
+    fi
+  done
+  export WINEPREFIX=$copy/prefix HOME=$copy/home
+  wineserver -p >/dev/null 2>&1 </dev/null
 }

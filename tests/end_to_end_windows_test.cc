@@ -116,10 +116,10 @@ TEST_F(WindowsEndToEndTest, CtrlCMidReplaceLeavesTheEarlierLayoutAndNoNewFile) {
   WriteBytes(program_folder_ + "/ui.44.xml", "an earlier layout");
   BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.44.xml")},
                            environment_);
-  ASSERT_EQ(holder.ReadLine(), "held");
+  ASSERT_EQ(holder.ReadLine(), "held") << holder.Errors();
   BackgroundProgram run(
       {"wine", Helper("press_ctrl_c.exe"), Shown(program_folder_ + "/Tarnwick.exe")}, environment_);
-  ASSERT_EQ(run.ReadLine(), "started");
+  ASSERT_EQ(run.ReadLine(), "started") << run.Errors();
   for (int waited_ms = 0; ListFolder(program_folder_).find(".part") == std::string::npos;
        waited_ms += 2) {
     ASSERT_LT(waited_ms, 20000) << "no new file";

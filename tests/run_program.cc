@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -109,19 +110,36 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     return;
   }
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  // Kept in memory rather than a pipe: services that Wine starts may hold
+  // it long after the program ended.
+  errors_ = memfd_create("background-errors", MFD_CLOEXEC);
+  const int errors = errors_ >= 0 ? errors_ : open("/dev/null", O_WRONLY | O_CLOEXEC);
   pid_ = fork();
   if (pid_ == 0) {
-    Exec(argv, environment, "/", in[0], out[1], null);
+    Exec(argv, environment, "/", in[0], out[1], errors);
   }
-  close(null);
+  if (errors != errors_) close(errors);
   close(in[0]);
   close(out[1]);
   input_ = in[1];
   output_ = out[0];
 }
 
-BackgroundProgram::~BackgroundProgram() { Finish(); }
+BackgroundProgram::~BackgroundProgram() {
+  Finish();
+  if (errors_ >= 0) close(errors_);
+}
+
+std::string BackgroundProgram::Errors() const {
+  std::string errors;
+  char buffer[4096];
+  ssize_t got;
+  for (off_t at = 0; errors_ >= 0 && (got = pread(errors_, buffer, sizeof buffer, at)) > 0;
+       at += got) {
+    errors.append(buffer, static_cast<std::size_t>(got));
+  }
+  return errors;
+}
 
 std::string BackgroundProgram::ReadLine() {
   std::string line;

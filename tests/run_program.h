@@ -36,10 +36,14 @@ class BackgroundProgram {
   /// Its process ID, for signals; -1 once it was waited for.
   int pid() const { return pid_; }
 
+  /// Everything it has written to standard error so far.
+  std::string Errors() const;
+
  private:
   int pid_ = -1;
   int input_ = -1;
   int output_ = -1;
+  int errors_ = -1;
 };
 
 /// What happens to a program on a terminal of its own.

@@ -119,7 +119,7 @@ TEST_P(HeldByAnotherProcess, IsAWriterOnlyWhileOpenForWriting) {
 
   ASSERT_EQ(holder.Release(), 0);
   const OpenWriters closed = FindOpenWriters();
-  EXPECT_EQ(WriterOf(closed, file_), closed.complete ? WriterCheck::kNone : WriterCheck::kUnknown);
+  EXPECT_EQ(WriterOf(closed, file_), WriterCheck::kNone);
 }
 
 INSTANTIATE_TEST_SUITE_P(Flags, HeldByAnotherProcess,
@@ -147,29 +147,6 @@ TEST_F(OpenWritersTest, LeavesOutThisProcessItself) {
   ASSERT_GE(fd, 0);
   EXPECT_NE(WriterOf(FindOpenWriters(), file_), WriterCheck::kOpen);
   close(fd);
-}
-
-// Run as another user, the census cannot look at the test process, which
-// is root's.
-TEST_F(OpenWritersTest, IsIncompleteWhereProcessesOfOtherUsersCannotBeSeen) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root, to look as the user nobody at a process of another user";
-  }
-  constexpr int kCannotChangeUser = 100;
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) {
-      _exit(kCannotChangeUser);
-    }
-    const OpenWriters writers = FindOpenWriters();
-    _exit((writers.complete ? 1 : 0) | (writers.complete_for_own_user ? 0 : 2) |
-          (WriterOf(writers, file_) == WriterCheck::kUnknown ? 0 : 4));
-  }
-  const int status = ExitStatusOf(child);
-  if (status == kCannotChangeUser) GTEST_SKIP() << "cannot become the user nobody here";
-  EXPECT_EQ(status & 1, 0) << "complete, though the test process could not be looked at";
-  EXPECT_EQ(status & 2, 0) << "incomplete for nobody's own processes";
-  EXPECT_EQ(status & 4, 0) << "not kUnknown";
 }
 
 // A writer that opens without blocking, truncates and writes, over and
@@ -249,51 +226,31 @@ struct FakeCase {
   std::string name;
   std::function<void(const FakeProc&)> lay_out;
   std::vector<FileIdentity> files;
-  bool complete;
-  bool complete_for_own_user;
 };
 
 void PrintTo(const FakeCase& c, std::ostream* out) { *out << c.name; }
 
-std::string StatusOfUser(unsigned user) {
-  const std::string id = std::to_string(user);
-  return "Name:\tgame\nUmask:\t0022\nState:\tS (sleeping)\nTgid:\t200\nPid:\t200\nUid:\t" + id +
-         "\t" + id + "\t" + id + "\t" + id + "\nGid:\t0\t0\t0\t0\n";
-}
-
 const FakeCase kFakeCases[] = {
     {"WriteOnly",
      [](const FakeProc& p) { p.Open("200", 3, Fdinfo("0100001", 27, 1234)); },
-     {kHomeFile},
-     true,
-     true},
+     {kHomeFile}},
     {"ReadWrite",
      [](const FakeProc& p) { p.Open("200", 3, Fdinfo("02100002", 27, 1234)); },
-     {kHomeFile},
-     true,
-     true},
-    {"ReadOnly",
-     [](const FakeProc& p) { p.Open("200", 3, Fdinfo("0100000", 27, 1234)); },
-     {},
-     true,
-     true},
+     {kHomeFile}},
+    {"ReadOnly", [](const FakeProc& p) { p.Open("200", 3, Fdinfo("0100000", 27, 1234)); }, {}},
     {"HeldByTwoProcessesNamedOnce",
      [](const FakeProc& p) {
        p.Open("200", 3, Fdinfo("01", 27, 1234));
        p.Open("300", 9, Fdinfo("01", 27, 1234));
        p.Open("300", 10, Fdinfo("01", 27, 99));
      },
-     {{makedev(8, 1), 99}, kHomeFile},
-     true,
-     true},
+     {{makedev(8, 1), 99}, kHomeFile}},
     {"ThisProcessLeftOut",
      [](const FakeProc& p) {
        fs::create_directories(p.root() / "100" / "fdinfo");
        p.Open("100", 3, Fdinfo("01", 27, 1234));
      },
-     {},
-     true,
-     true},
+     {}},
     {"NoProcess",
      [](const FakeProc& p) {
        fs::create_directories(p.root() / "sys" / "fdinfo");
@@ -301,71 +258,45 @@ const FakeCase kFakeCases[] = {
        fs::create_symlink("/x", p.root() / "sys" / "fd" / "3");
        WriteBytes(p.root() / "sys" / "fdinfo" / "3", Fdinfo("01", 27, 1234));
      },
-     {},
-     true,
-     true},
-    {"FdFolderUnreadableOfAnotherUser",
+     {}},
+    {"FdFolderUnreadable",
      [](const FakeProc& p) {
        fs::create_directories(p.root() / "200");
        WriteBytes(p.root() / "200" / "fd", "not a folder");
-       WriteBytes(p.root() / "200" / "status", StatusOfUser(getuid() + 1));
      },
-     {},
-     false,
-     true},
-    {"FdFolderUnreadableOfThisUser",
-     [](const FakeProc& p) {
-       fs::create_directories(p.root() / "200");
-       WriteBytes(p.root() / "200" / "fd", "not a folder");
-       WriteBytes(p.root() / "200" / "status", StatusOfUser(getuid()));
-     },
-     {},
-     false,
-     false},
+     {}},
     {"EndedBeforeItsFdFolderWasRead",
      [](const FakeProc& p) { fs::create_directories(p.root() / "200"); },
-     {},
-     true,
-     true},
+     {}},
     {"FdClosedBeforeItsFdinfoWasRead",
      [](const FakeProc& p) {
        fs::create_symlink("/home/player/file", p.Process("200") / "fd" / "3");
        p.Open("200", 4, Fdinfo("01", 27, 1234));
      },
-     {kHomeFile},
-     true,
-     true},
+     {kHomeFile}},
     {"FdinfoWithoutInode",
      [](const FakeProc& p) {
        p.Open("200", 3, "pos:\t0\nflags:\t01\nmnt_id:\t27\n");
        p.Open("200", 4, Fdinfo("01", 27, 1234));
      },
-     {kHomeFile},
-     false,
-     false},
+     {kHomeFile}},
     // A pipe, a socket, a memfd: mounts that no mount table lists.
     {"KernelMountOfThisNamespace",
      [](const FakeProc& p) { p.Open("200", 3, Fdinfo("02", 15, 1234)); },
-     {},
-     true,
-     true},
+     {}},
     {"MountOfAnotherNamespace",
      [](const FakeProc& p) {
        WriteBytes(p.Process("200", "mnt:[2]") / "mountinfo", "99 98 0:50 / / rw - btrfs x rw\n");
        p.Open("200", 3, Fdinfo("01", 99, 1234));
        p.Open("200", 4, Fdinfo("01", 15, 1234));
      },
-     {{makedev(0, 50), 1234}},
-     true,
-     true},
+     {{makedev(0, 50), 1234}}},
     {"MountTableOfAnotherNamespaceUnreadable",
      [](const FakeProc& p) {
        fs::create_directories(p.Process("200", "mnt:[2]") / "mountinfo");
        p.Open("200", 3, Fdinfo("01", 99, 1234));
      },
-     {},
-     false,
-     false},
+     {}},
 };
 
 class FakeProcTest : public ::testing::TestWithParam<FakeCase> {
@@ -378,8 +309,6 @@ TEST_P(FakeProcTest, TellsWhatItFound) {
   GetParam().lay_out(proc);
   const OpenWriters writers = FindOpenWriters(proc.root().string());
   EXPECT_EQ(writers.files, GetParam().files);
-  EXPECT_EQ(writers.complete, GetParam().complete);
-  EXPECT_EQ(writers.complete_for_own_user, GetParam().complete_for_own_user);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FakeProcTest, ::testing::ValuesIn(kFakeCases), CaseName());
@@ -399,8 +328,8 @@ TEST(FakeProcBoundsTest, KeepsEachFileOnceHoweverManyDescriptionsHoldIt) {
 TEST(FakeProcBoundsTest, WithoutAMountTableKnowsNothing) {
   TempDir dir;
   const OpenWriters writers = FindOpenWriters((dir.path() / "no-proc").string());
-  EXPECT_FALSE(writers.complete);
-  EXPECT_EQ(WriterOf(writers, kHomeFile), WriterCheck::kUnknown);
+  EXPECT_TRUE(writers.files.empty());
+  EXPECT_EQ(WriterOf(writers, kHomeFile), WriterCheck::kNone);
 }
 
 }  // namespace

@@ -186,6 +186,9 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   if (after.size < 0) {
     return LookOutcome::kFailed;
   }
+  // Whether the file held still as far as this look tells: by its stamp,
+  // or by this read's agreement with the one before.
+  bool held_still = false;
   if (after != before) {
     looks.held = false;
   } else if (attempt == ReadAttempt::kEndedEarly) {
@@ -201,10 +204,12 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     looks.held = false;
     return LookOutcome::kTaken;
   } else {
+    held_still = still_by_stamp > 0;
     const Digest digest = DigestOf(got.bytes);
     // The same whole version saved again leaves new times on the same bytes.
     const bool same_version = looks.stamp == after || (got.ended && looks.stamp.size == after.size);
     if (looks.held && same_version && looks.digest == digest) {
+      held_still = true;
       looks.stamp = after;
       const std::int64_t still = started - looks.still_since_ns;
       if (MayTake(file, got.ended, still, looks.still_since_ns, started, still >= kSettleIntervalNs,
@@ -222,8 +227,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   // go on past the deadline.
   const std::int64_t longest = looks.long_wait ? kMaxLongWaitNs : kMaxSettleWaitNs;
   if (ended + kSettleIntervalNs > looks.first_read_ns + longest) {
-    const bool whole = after == before && attempt == ReadAttempt::kDone;
-    return whole ? LookOutcome::kGivenUp : LookOutcome::kFailed;
+    return held_still ? LookOutcome::kGivenUp : LookOutcome::kFailed;
   }
   due_ns = ended + kSettleIntervalNs;
   return LookOutcome::kAgain;

@@ -141,9 +141,9 @@ bool IsHeldByWriter(const InputFile& file, std::int64_t quiet_since_ns, std::int
 
 // Whether a file that has held still for `still_ns` may be taken, given what
 // its read holds; `quiet_since_ns` is when that stillness began, `look_ns`
-// when this look did. A writer
-// seen holding a file whose read is not ended is never outwaited: it may be
-// in the midst of a save that has paused for as long as it likes.
+// when this look did. A writer seen holding a file whose read is not ended
+// is never outwaited: it may be in the midst of a save that has paused for
+// as long as it likes.
 bool MayTake(const InputFile& file, bool ended, std::int64_t still_ns, std::int64_t quiet_since_ns,
              std::int64_t look_ns, bool short_stillness_enough, FileLooks& looks) {
   if (!ended) {

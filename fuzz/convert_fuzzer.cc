@@ -3,6 +3,7 @@
 // runs on them, and a model built from the file formats says what must have
 // happened: the result code, the output name, and the exact output bytes,
 // which are FF FE 3C 00 75 00 69 00 3E 00 ... and decode back to the block.
+// A block that its own end tag does not close is never written.
 // Nothing else may be left in the folder.
 
 #include <dirent.h>
@@ -96,6 +97,13 @@ Expected Model(const std::string& character, const std::string& settings) {
       std::min(settings.size(), settings.find('\0', static_cast<std::size_t>(start)));
   if (end - static_cast<std::size_t>(start) > kMaxUiBlockSize) {
     expected.result = kUiBlockTooLarge;
+    return expected;
+  }
+  // Once its file has held still, a block that its end tag does not close
+  // is not written.
+  if (!ReferenceUiBlockEnded(settings.substr(static_cast<std::size_t>(start),
+                                             end - static_cast<std::size_t>(start)))) {
+    expected.result = kUiBlockCut;
     return expected;
   }
   const std::optional<std::u32string> code_points =

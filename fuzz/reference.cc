@@ -134,3 +134,73 @@ std::string Utf16LeOf(const std::u32string& code_points) {
   }
   return out;
 }
+
+bool ReferenceUiBlockEnded(const std::string& block) {
+  if (block.rfind("<ui>", 0) != 0) {
+    return false;
+  }
+  enum class Mode { kText, kComment, kCdata, kInstruction, kUiStartTag, kQuoted };
+  Mode mode = Mode::kText;
+  char quote = 0;
+  int depth = 1;
+  for (std::size_t at = 4; at < block.size(); ++at) {
+    const std::string ahead = block.substr(at, 9);
+    switch (mode) {
+      case Mode::kText:
+        if (ahead.rfind("<!--", 0) == 0) {
+          mode = Mode::kComment;
+          at += 3;
+        } else if (ahead.rfind("<![CDATA[", 0) == 0) {
+          mode = Mode::kCdata;
+          at += 8;
+        } else if (ahead.rfind("<?", 0) == 0) {
+          mode = Mode::kInstruction;
+          at += 1;
+        } else if (ahead.rfind("</ui", 0) == 0) {
+          const std::size_t end = block.find_first_not_of(" \t\r\n", at + 4);
+          if (end != std::string::npos && block[end] == '>') {
+            if (--depth == 0) return true;
+            at = end;
+          }
+        } else if (ahead.size() > 3 && ahead.rfind("<ui", 0) == 0 &&
+                   std::string(" \t\r\n/>").find(ahead[3]) != std::string::npos) {
+          mode = Mode::kUiStartTag;
+          at += 2;
+        }
+        break;
+      case Mode::kComment:
+        if (ahead.rfind("-->", 0) == 0) {
+          mode = Mode::kText;
+          at += 2;
+        }
+        break;
+      case Mode::kCdata:
+        if (ahead.rfind("]]>", 0) == 0) {
+          mode = Mode::kText;
+          at += 2;
+        }
+        break;
+      case Mode::kInstruction:
+        if (ahead.rfind("?>", 0) == 0) {
+          mode = Mode::kText;
+          at += 1;
+        }
+        break;
+      case Mode::kUiStartTag:
+        if (block[at] == '"' || block[at] == '\'') {
+          quote = block[at];
+          mode = Mode::kQuoted;
+        } else if (block[at] == '>') {
+          if (block[at - 1] != '/') ++depth;
+          mode = Mode::kText;
+        }
+        break;
+      case Mode::kQuoted:
+        if (block[at] == quote) {
+          mode = Mode::kUiStartTag;
+        }
+        break;
+    }
+  }
+  return false;
+}

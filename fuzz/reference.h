@@ -28,3 +28,8 @@ std::string Utf8Of(const std::u32string& code_points);
 
 /// `code_points` as UTF-16 code units, two bytes each, low byte first.
 std::string Utf16LeOf(const std::u32string& code_points);
+
+/// Whether a "<ui>" block is closed by the end tag of its own element,
+/// walked byte by byte through text, comments, CDATA sections, processing
+/// instructions and "ui" start tags with their quoted values.
+bool ReferenceUiBlockEnded(const std::string& block);

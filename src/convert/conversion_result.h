@@ -13,3 +13,4 @@ inline constexpr ConversionResult kUiBlockNotFound = -5;
 inline constexpr ConversionResult kCannotCreateOutputFile = -6;
 inline constexpr ConversionResult kUiBlockNotUtf8 = -7;
 inline constexpr ConversionResult kUiBlockTooLarge = -8;
+inline constexpr ConversionResult kUiBlockCut = -9;

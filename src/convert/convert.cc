@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -14,6 +15,10 @@
 #include "convert/replace_file.h"
 #include "settle/input_file.h"
 #include "settle/quiet_read.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -213,11 +218,11 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
   return ReadAttempt::kDone;
 }
 
-// One look at the settings file (see LookAtFile). On kTaken, `result` and
-// `block` tell what the read in `buffer` gave.
+// One look at the settings file (see LookAtFile). On kTaken and kGivenUp,
+// `result`, `block` and `ended` tell what the read in `buffer` gave.
 LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& looks,
                                PairBuffer& buffer, UiBlock& block, ConversionResult& result,
-                               std::int64_t& due_ns) {
+                               bool& ended, std::int64_t& due_ns) {
   InputFile file;
   if (!file.Open(settings_path)) {
     return LookOutcome::kFailed;
@@ -229,10 +234,15 @@ LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& loo
         const ReadAttempt attempt =
             ReadUiBlockOnce(file, static_cast<std::uint64_t>(size), buffer, block, result);
         got.bytes = std::span(buffer.settings.get(), buffer.settings_size);
-        // Only a block to write can be cut: a file without one, or with one
-        // too large, gives its line as before.
-        got.ended = attempt != ReadAttempt::kDone || result != kConverted ||
-                    IsUiBlockEnded(got.bytes.subspan(block.start, block.size));
+        // A file whose "<ui>" is not written yet waits as a cut block does;
+        // one whose block is too large gives its line as before.
+        if (attempt != ReadAttempt::kDone || result == kUiBlockTooLarge) {
+          got.ended = true;
+        } else {
+          got.ended =
+              result == kConverted && IsUiBlockEnded(got.bytes.subspan(block.start, block.size));
+        }
+        ended = got.ended;
         return attempt;
       },
       due_ns);
@@ -252,27 +262,108 @@ ConversionResult EncodeUiBlock(const unsigned char* block, std::size_t size, uns
   return kConverted;
 }
 
+// Past the next `token` at or after `from`, or npos when none is there.
+std::size_t PastToken(std::string_view text, std::string_view token, std::size_t from) {
+  const std::size_t at = from > text.size() ? std::string_view::npos : text.find(token, from);
+  return at == std::string_view::npos ? at : at + token.size();
+}
+
+// Whether the "<" at `at` may open a "ui" tag, a comment, a CDATA section or
+// a processing instruction: whether "u", "/u", "!" or "?" follows it.
+bool MayOpenMarkupOfNote(std::string_view text, std::size_t at) {
+  const char next = at + 1 < text.size() ? text[at + 1] : '\0';
+  return next == 'u' || next == '!' || next == '?' ||
+         (next == '/' && at + 2 < text.size() && text[at + 2] == 'u');
+}
+
+// Where the next "<" at or after `from` lies that MayOpenMarkupOfNote, or
+// npos. Every other tag is passed over at the speed of a byte search: a
+// layout holds thousands of them.
+std::size_t NextMarkupOfNote(std::string_view text, std::size_t from) {
+#if defined(__SSE2__)
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const auto load = [&](std::size_t at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+  };
+  const auto equal = [](__m128i values, char byte) {
+    return _mm_cmpeq_epi8(values, _mm_set1_epi8(byte));
+  };
+  // Each step looks at 16 places and the two bytes after each of them.
+  for (; text.size() >= 18 && from <= text.size() - 18; from += 16) {
+    const __m128i next = load(from + 1);
+    const __m128i of_note = _mm_or_si128(
+        _mm_or_si128(equal(next, 'u'), _mm_and_si128(equal(next, '/'), equal(load(from + 2), 'u'))),
+        _mm_or_si128(equal(next, '!'), equal(next, '?')));
+    const auto found =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(equal(load(from), '<'), of_note)));
+    if (found != 0) {
+      return from + static_cast<std::size_t>(std::countr_zero(found));
+    }
+  }
+#endif
+  for (; from < text.size(); ++from) {
+    if (text[from] == '<' && MayOpenMarkupOfNote(text, from)) {
+      return from;
+    }
+  }
+  return std::string_view::npos;
+}
+
+bool IsBlank(char byte) { return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n'; }
+
+// Past the ">" that closes the "ui" start tag whose name ends at `from`, its
+// quoted attribute values passed over whole; npos when the tag is cut.
+// `empty` tells whether it was an empty-element tag ("/>").
+std::size_t PastStartTag(std::string_view text, std::size_t from, bool& empty) {
+  for (std::size_t at = from; at < text.size(); ++at) {
+    const char byte = text[at];
+    if (byte == '"' || byte == '\'') {
+      at = text.find(byte, at + 1);
+      if (at == std::string_view::npos) return at;
+    } else if (byte == '>') {
+      empty = text[at - 1] == '/';
+      return at + 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 bool IsUiBlockEnded(std::span<const unsigned char> block) {
-  const auto is_blank = [](unsigned char byte) {
-    return byte == ' ' || byte == '\t' || byte == '\r' || byte == '\n';
-  };
-  std::size_t end = block.size();
-  while (end > 0 && is_blank(block[end - 1])) --end;
-  if (end == 0 || block[end - 1] != '>') {
-    return false;
+  const std::string_view text(reinterpret_cast<const char*>(block.data()), block.size());
+  constexpr std::string_view kStartTag = "<ui>";
+  if (!text.starts_with(kStartTag)) return false;
+  // Every byte is passed once: each search goes on from where the last ended.
+  std::size_t depth = 1;
+  std::size_t at = kStartTag.size();
+  for (;;) {
+    at = NextMarkupOfNote(text, at);
+    if (at == std::string_view::npos) return false;
+    const std::string_view rest = text.substr(at);
+    std::size_t past = at + 1;
+    if (rest.starts_with("<!--")) {
+      past = PastToken(text, "-->", at + 4);
+    } else if (rest.starts_with("<![CDATA[")) {
+      past = PastToken(text, "]]>", at + 9);
+    } else if (rest.starts_with("<?")) {
+      past = PastToken(text, "?>", at + 2);
+    } else if (rest.starts_with("</ui")) {
+      std::size_t end = at + 4;
+      while (end < text.size() && IsBlank(text[end])) ++end;
+      if (end < text.size() && text[end] == '>') {
+        if (--depth == 0) return true;
+        past = end + 1;
+      }
+    } else if (rest.starts_with("<ui") && rest.size() > 3 &&
+               (IsBlank(rest[3]) || rest[3] == '/' || rest[3] == '>')) {
+      bool empty = false;
+      past = PastStartTag(text, at + 3, empty);
+      if (past != std::string_view::npos && !empty) ++depth;
+    }
+    if (past == std::string_view::npos) return false;
+    at = past;
   }
-  --end;
-  while (end > 0 && is_blank(block[end - 1])) --end;
-  constexpr std::string_view kEndTag = "</ui";
-  // The block's own "<ui>" is no end tag.
-  if (end < kEndTag.size() + 4) {
-    return false;
-  }
-  const std::span<const unsigned char> tail = block.subspan(end - kEndTag.size(), kEndTag.size());
-  return std::ranges::equal(
-      tail, kEndTag, [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
 }
 
 NativeString OutputNameFor(std::int64_t character_id) {
@@ -323,7 +414,7 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
     const LookOutcome character =
         LookAtCharacterFile(paths.character_path, looks.character, looks.character_result,
                             looks.character_id, character_due);
-    if (character == LookOutcome::kFailed) {
+    if (character == LookOutcome::kFailed || character == LookOutcome::kGivenUp) {
       result = kCannotOpenCharacterFile;
       return true;
     }
@@ -335,12 +426,15 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
   }
   UiBlock block;
   ConversionResult settings_result = kCannotOpenSettingsFile;
+  bool ended = false;
   std::int64_t settings_due = 0;
   const LookOutcome settings = LookAtSettingsFile(paths.settings_path, looks.settings, buffer,
-                                                  block, settings_result, settings_due);
-  if (settings == LookOutcome::kFailed) {
+                                                  block, settings_result, ended, settings_due);
+  // A block seen cut is never written: the earlier layout, if any, is kept.
+  const bool cut = settings_result == kConverted && !ended;
+  if (settings == LookOutcome::kFailed || settings == LookOutcome::kGivenUp) {
     if (looks.character_taken) {
-      result = kCannotOpenSettingsFile;
+      result = settings == LookOutcome::kGivenUp && cut ? kUiBlockCut : kCannotOpenSettingsFile;
       return true;
     }
     // What the character file gives comes first: it may end the pair
@@ -350,9 +444,13 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
     return false;
   }
   if (settings == LookOutcome::kTaken && looks.character_taken) {
-    result = settings_result != kConverted ? settings_result
-                                           : WriteUiBlock(block, looks.character_id,
-                                                          paths.output_folder, output_name, buffer);
+    if (cut) {
+      result = kUiBlockCut;
+    } else if (settings_result != kConverted) {
+      result = settings_result;
+    } else {
+      result = WriteUiBlock(block, looks.character_id, paths.output_folder, output_name, buffer);
+    }
     return true;
   }
   // A settings file taken while the character file still waits is read

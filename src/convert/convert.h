@@ -22,9 +22,15 @@ inline constexpr std::size_t kMaxUiBlockSize = TARNWICK_MAX_UI_BLOCK_SIZE;
 inline constexpr std::size_t kMaxUiBlockSize = std::size_t{64} << 20;
 #endif
 
-/// Whether a "<ui>" block ends as a whole layout ends: with the end tag
-/// "</ui>" (blanks allowed before its ">"), then nothing but blanks. A save
-/// cut off midway leaves a block without it.
+/// Whether a "<ui>" block ends as a whole layout ends: the element that its
+/// "<ui>" opens is closed by its own end tag "</ui>" (blanks allowed before
+/// the ">"; inner `ui` elements counted, empty ones "<ui/>" not; names are
+/// case-sensitive), whatever follows. Comments, CDATA sections, processing
+/// instructions and the quoted attribute values of "ui" start tags are
+/// passed over whole, and one that is cut leaves the block not ended; other
+/// tags are not looked into, since a "<" stands in no attribute value of
+/// well-formed XML. Linear in the block's size. A save cut off midway leaves
+/// a block that is not ended.
 bool IsUiBlockEnded(std::span<const unsigned char> block);
 
 /// The output name for a character ID: ".\ui.<ID>.xml", the ID in plain
@@ -58,9 +64,13 @@ struct PairLooks {
 /// on kConverted and kCannotCreateOutputFile and left alone otherwise. The
 /// block starts at the first "<ui>" that lies wholly within the first
 /// kReadBufferSize bytes and runs to the first NUL byte after it or the end
-/// of the file. True when the pair is done, with `result`; false when a file
-/// needs another look, not before `due_ns`. A settings file that cannot be
-/// read whole, or does not hold still in time, gives kCannotOpenSettingsFile;
-/// a character file kCannotOpenCharacterFile. Prints nothing.
+/// of the file. A block that is not ended (IsUiBlockEnded) is never written:
+/// once its file has settled, or when a writer holds it until the wait is
+/// given up, it gives kUiBlockCut. A file without "<ui>" gives
+/// kUiBlockNotFound only once it has settled. True when the pair is done,
+/// with `result`; false when a file needs another look, not before `due_ns`.
+/// A settings file that cannot be read whole, or does not hold still in
+/// time, gives kCannotOpenSettingsFile; a character file
+/// kCannotOpenCharacterFile. Prints nothing.
 bool LookAtFilePair(const PairPaths& paths, PairLooks& looks, NativeString& output_name,
                     ConversionResult& result, std::int64_t& due_ns);

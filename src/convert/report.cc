@@ -38,6 +38,9 @@ NativeString StatusLine(ConversionResult result, const NativeString& character_p
     case kUiBlockTooLarge:
       return Native("[ERROR] \"<ui>\" block in ") + Quoted(settings_path) +
              Native(" is larger than 64 MiB.\n");
+    case kUiBlockCut:
+      return Native("[ERROR] \"<ui>\" block in ") + Quoted(settings_path) +
+             Native(" is cut short; any earlier ui.####.xml is kept.\n");
     default:
       return Native("[UNKNOWN] Code: ") + NativeDecimal(result) + Native("\n");
   }

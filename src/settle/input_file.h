@@ -33,9 +33,8 @@ enum class StampTrust { kUntrusted, kTrusted };
 
 /// Whether another program holds a file open for writing.
 enum class WriterCheck {
-  kUnknown,  ///< The system cannot tell (or will not tell this program).
-  kNone,     ///< Nobody does.
-  kOpen,     ///< Somebody does: the file may be in the midst of a save.
+  kNone,  ///< Nobody the program can see does.
+  kOpen,  ///< Somebody does: the file may be in the midst of a save.
 };
 
 /// A file by its device and inode number, as the census of open writers

@@ -211,22 +211,15 @@ class Census {
     if (pid == self_) return;
     UniqueFd fd_dir(
         openat(proc_fd_, (pid + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
-    if (fd_dir.get() < 0) {
-      if (!IsGone(errno)) Unseen(pid);
-      return;
-    }
+    // A process this program may not look at, or one that has ended, shows
+    // no writer.
+    if (fd_dir.get() < 0) return;
     DirStream entries(fdopendir(fd_dir.get()));
-    if (entries.get() == nullptr) {
-      Unseen(pid);
-      return;
-    }
+    if (entries.get() == nullptr) return;
     fd_dir.release();
     ProcessLook look{pid, UniqueFd(), false, false};
     while (const dirent* entry = readdir(entries.get())) {
-      if (!LookAtDescription(look, dirfd(entries.get()), entry->d_name)) {
-        Unseen(pid);
-        return;
-      }
+      if (!LookAtDescription(look, dirfd(entries.get()), entry->d_name)) return;
     }
   }
 
@@ -234,8 +227,6 @@ class Census {
     Deduplicate();
     OpenWriters result;
     result.files = std::move(files_);
-    result.complete = complete_;
-    result.complete_for_own_user = complete_for_own_user_;
     return result;
   }
 
@@ -271,11 +262,8 @@ class Census {
     if (got < 0) return IsGone(errno);
     const DescriptionInfo info = ParseFdinfo(std::string_view(text, static_cast<std::size_t>(got)));
     if (!info.for_writing) return true;
-    if (!info.mount_id || !info.inode) {
-      // A kernel older than 5.14 tells no inode: the file cannot be named.
-      Untold();
-      return true;
-    }
+    // A kernel older than 5.14 tells no inode: the file cannot be named.
+    if (!info.mount_id || !info.inode) return true;
     std::optional<std::uint64_t> device = mounts_.DeviceOf(*info.mount_id);
     if (!device && !look.namespace_loaded) {
       const NamespaceLook found = LoadNamespaceOf(look.pid);
@@ -283,10 +271,7 @@ class Census {
         look.gone = true;
         return true;
       }
-      if (found == NamespaceLook::kUnreadable) {
-        Untold();
-        return true;
-      }
+      if (found == NamespaceLook::kUnreadable) return true;
       look.namespace_loaded = true;
       device = mounts_.DeviceOf(*info.mount_id);
     }
@@ -328,48 +313,12 @@ class Census {
     distinct_ = files_.size();
   }
 
-  // A file held for writing that cannot be named, whoever holds it.
-  void Untold() {
-    complete_ = false;
-    complete_for_own_user_ = false;
-  }
-
-  // A process whose files this program may not look at: whose user it is
-  // decides which census it leaves incomplete.
-  void Unseen(const std::string& pid) {
-    complete_ = false;
-    if (complete_for_own_user_ && !IsOtherUsers(pid)) complete_for_own_user_ = false;
-  }
-
-  bool IsOtherUsers(const std::string& pid) const {
-    char text[2048];
-    const ssize_t got = ReadStart(proc_fd_, (pid + "/status").c_str(), text, sizeof text);
-    if (got < 0) return IsGone(errno);
-    const std::string_view status(text, static_cast<std::size_t>(got));
-    const std::size_t line = status.find("\nUid:");
-    if (line == std::string_view::npos) return false;
-    std::string_view ids = status.substr(line + 5);
-    ids = ids.substr(0, ids.find('\n'));
-    // Real, effective, saved and file system user IDs.
-    for (int k = 0; k < 4; ++k) {
-      const std::size_t start = ids.find_first_not_of(" \t");
-      if (start == std::string_view::npos) return k > 0;
-      ids = ids.substr(start);
-      const auto id = ParseNumber(ids, 10);
-      if (!id || *id == getuid() || *id == geteuid()) return false;
-      ids = ids.substr(std::min(ids.find_first_of(" \t"), ids.size()));
-    }
-    return true;
-  }
-
   int proc_fd_;
   MountTable mounts_;
   std::vector<std::string> loaded_namespaces_;
   std::string self_;
   std::vector<FileIdentity> files_;
   std::size_t distinct_ = 0;
-  bool complete_ = true;
-  bool complete_for_own_user_ = true;
 };
 
 }  // namespace

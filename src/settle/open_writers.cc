@@ -6,7 +6,7 @@ WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file) {
   const std::uint64_t inode = file.InodeNumber();
   if (std::ranges::none_of(writers.files,
                            [&](const FileIdentity& writer) { return writer.inode == inode; })) {
-    return writers.complete ? WriterCheck::kNone : WriterCheck::kUnknown;
+    return WriterCheck::kNone;
   }
   return WriterOf(writers, file.Identity());
 }
@@ -15,5 +15,5 @@ WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file) {
   if (std::ranges::binary_search(writers.files, file)) {
     return WriterCheck::kOpen;
   }
-  return writers.complete ? WriterCheck::kNone : WriterCheck::kUnknown;
+  return WriterCheck::kNone;
 }

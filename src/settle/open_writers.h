@@ -15,9 +15,9 @@
 //
 // What it cannot see: processes of another PID namespace, which this
 // program's /proc does not list at all (a container with a /proc of its
-// own); processes of other users, unless this program runs as root (the
-// census then counts as incomplete); and a file handed between mount
-// namespaces on a mount that neither namespace lists.
+// own); processes of other users, unless this program runs as root; and a
+// file handed between mount namespaces on a mount that neither namespace
+// lists. What it cannot see counts as no writer.
 
 /// The files that other processes hold open for writing, as far as this
 /// program may look: every file open for writing (O_WRONLY or O_RDWR) by a
@@ -26,25 +26,18 @@
 /// sockets and other files of no mounted file system are left out.
 struct OpenWriters {
   std::vector<FileIdentity> files;  ///< Sorted, each once.
-  /// Every process /proc lists could be looked at, and every file it holds
-  /// for writing be told.
-  bool complete = false;
-  /// So too for every process of this program's user: only processes of
-  /// other users (by their real or effective user ID) stayed unseen.
-  bool complete_for_own_user = false;
 };
 
 /// Looks through `proc` (the /proc folder; tests may name another) once and
-/// returns what it found. Never fails: what it could not look at leaves the
-/// census incomplete. A process that ends meanwhile is left out.
+/// returns what it found. Never fails: what it could not look at is left
+/// out, as is a process that ends meanwhile.
 OpenWriters FindOpenWriters(const std::string& proc = "/proc");
 
 /// The identity, as FindOpenWriters tells files, of the file that `fd` of
 /// this process has open; false when `proc` cannot tell it. Linux only.
 bool OpenFileIdentity(int fd, FileIdentity& identity, const std::string& proc = "/proc");
 
-/// kOpen when `file` is among `writers`; kNone when the census was complete;
-/// kUnknown otherwise.
+/// kOpen when `file` is among `writers`; kNone otherwise.
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file);
 
 /// The same for an open file, whose identity is asked for (see

@@ -10,12 +10,19 @@
 // tells a writer that paused from one that finished.
 //
 // What a read holds comes first. A layout is an XML element, so a whole one
-// ends with its end tag, and a save cut off midway ends without it. A read
-// whose layout does not end so, or of a file that a program holds open for
-// writing, is taken only once the file has held still for kLongStillNs. Any
-// other read is taken once the file has held still barely: one step of the
-// file system's clock by its stamp, or kSettleIntervalNs between two reads
-// that agree.
+// is closed by its own end tag, and a save cut off midway leaves it open, or
+// has not come to it yet. A read that is not ended so is taken only once the
+// file has held still for kLongStillNs and no writer is seen holding it: the
+// file has then settled as it is, and its caller tells the player it is cut
+// rather than write it. While a writer is seen holding such a file, no clock
+// outwaits it: the wait is given up at kMaxLongWaitNs instead. An ended read
+// of a file that a writer holds is taken once the file has held still for
+// kLongStillNs (a program may keep its file open between saves). Any other
+// read is taken once the file has held still barely: one step of the file
+// system's clock by its stamp, or kSettleIntervalNs between two reads that
+// agree. Two ended reads agree when their size and bytes do, even where the
+// stamp moved between them: a program that saved the same bytes again left
+// the same version.
 //
 // Held still by what? The stamp (size, write time, change time) vouches for
 // it only on a local file system whose change time the kernel keeps from
@@ -41,14 +48,16 @@
 // look that cannot tell counts as no writer seen: the read is then judged by
 // its stamp and its end alone.
 //
-// What stays out of sight: a writer that pauses for longer than kLongStillNs;
-// a rewrite in place that keeps the old end, by a writer the program cannot
-// see (the Windows program sees none; the Linux program none of another
-// user's or another PID namespace's), pausing for longer than the interval
-// where the stamp does not tell (or longer than one clock step on a trusted
-// file system); and a Windows program that sets a file's change time back
-// too. A game that writes a layout without its end tag costs kLongStillNs
-// while its file is young.
+// What stays out of sight: a rewrite in place that keeps the old end, by a
+// writer the program cannot see (the Windows program sees none; the Linux
+// program none of another user's or another PID namespace's), pausing for
+// longer than the interval where the stamp does not tell (or longer than one
+// clock step on a trusted file system); a save paused, unseen, after the end
+// tag, whose text after it may then be cut; and a Windows program that sets a
+// file's change time back too. A save that pauses for longer than the wait,
+// seen or not, leaves a cut layout, which is not written: the earlier one is
+// kept, not replaced by the new one. A game that writes a layout without its
+// end tag costs kLongStillNs while its file is young, and is never written.
 
 namespace {
 
@@ -96,36 +105,54 @@ SettleClock& CurrentSettleClock() {
 }
 
 FileFacts& CurrentFileFacts() {
-  static FileFacts facts{TrustOf, StampOf, FindOpenWritersInProc, {}, -1};
+  static FileFacts facts{TrustOf, StampOf, FindOpenWritersInProc, {}, -1, 0};
   return facts;
 }
 
 namespace {
 
-WriterCheck WriterOfFile(const InputFile& file, std::int64_t quiet_since_ns) {
+void TakeCensus(FileFacts& facts) {
+  facts.writers = facts.find_open_writers();
+  facts.writers_taken_ns = CurrentSettleClock().now_ns();
+  ++facts.censuses;
+}
+
+// Whether a census sees a writer holding the file, which has held still
+// since `quiet_since_ns`, in the look that began at `look_ns`.
+bool IsHeldByWriter(const InputFile& file, std::int64_t quiet_since_ns, std::int64_t look_ns,
+                    FileLooks& looks) {
   FileFacts& facts = CurrentFileFacts();
   if (facts.writers_taken_ns < 0 || facts.writers_taken_ns < quiet_since_ns) {
-    facts.writers = facts.find_open_writers();
-    facts.writers_taken_ns = CurrentSettleClock().now_ns();
+    TakeCensus(facts);
   }
-  return WriterOf(facts.writers, file);
+  bool held = WriterOf(facts.writers, file) == WriterCheck::kOpen;
+  // The census that held the file up in an earlier look may have outlived
+  // its writer. One census serves every file looked at after it.
+  if (held && looks.held_up_by == facts.censuses && facts.writers_taken_ns < look_ns) {
+    TakeCensus(facts);
+    held = WriterOf(facts.writers, file) == WriterCheck::kOpen;
+  }
+  if (held) {
+    looks.held_up_by = facts.censuses;
+    looks.long_wait = true;
+  }
+  return held;
 }
 
 // Whether a file that has held still for `still_ns` may be taken, given what
-// its read holds; `quiet_since_ns` is when that stillness began.
+// its read holds; `quiet_since_ns` is when that stillness began, `look_ns`
+// when this look did. A writer seen holding a file whose read is not ended
+// is never outwaited: it may be in the midst of a save that has paused for
+// as long as it likes.
 bool MayTake(const InputFile& file, bool ended, std::int64_t still_ns, std::int64_t quiet_since_ns,
-             bool short_stillness_enough, FileLooks& looks) {
+             std::int64_t look_ns, bool short_stillness_enough, FileLooks& looks) {
+  if (!ended) {
+    return still_ns >= kLongStillNs && !IsHeldByWriter(file, quiet_since_ns, look_ns, looks);
+  }
   if (still_ns >= kLongStillNs) {
     return true;
   }
-  if (!ended || !short_stillness_enough) {
-    return false;
-  }
-  if (WriterOfFile(file, quiet_since_ns) == WriterCheck::kOpen) {
-    looks.long_wait = true;
-    return false;
-  }
-  return true;
+  return short_stillness_enough && !IsHeldByWriter(file, quiet_since_ns, look_ns, looks);
 }
 
 }  // namespace
@@ -159,6 +186,9 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   if (after.size < 0) {
     return LookOutcome::kFailed;
   }
+  // Whether the file held still as far as this look tells: by its stamp,
+  // or by this read's agreement with the one before.
+  bool held_still = false;
   if (after != before) {
     looks.held = false;
   } else if (attempt == ReadAttempt::kEndedEarly) {
@@ -168,16 +198,21 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
       return LookOutcome::kFailed;
     }
     looks.held = false;
-  } else if (still_by_stamp > 0 &&
-             MayTake(file, got.ended, still_by_stamp, started - still_by_stamp, true, looks)) {
+  } else if (still_by_stamp > 0 && MayTake(file, got.ended, still_by_stamp,
+                                           started - still_by_stamp, started, true, looks)) {
     // Nothing to remember: a later look at the same stamp is settled too.
     looks.held = false;
     return LookOutcome::kTaken;
   } else {
+    held_still = still_by_stamp > 0;
     const Digest digest = DigestOf(got.bytes);
-    if (looks.held && looks.stamp == after && looks.digest == digest) {
+    // The same whole version saved again leaves new times on the same bytes.
+    const bool same_version = looks.stamp == after || (got.ended && looks.stamp.size == after.size);
+    if (looks.held && same_version && looks.digest == digest) {
+      held_still = true;
+      looks.stamp = after;
       const std::int64_t still = started - looks.still_since_ns;
-      if (MayTake(file, got.ended, still, looks.still_since_ns, still >= kSettleIntervalNs,
+      if (MayTake(file, got.ended, still, looks.still_since_ns, started, still >= kSettleIntervalNs,
                   looks)) {
         return LookOutcome::kTaken;
       }
@@ -192,7 +227,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   // go on past the deadline.
   const std::int64_t longest = looks.long_wait ? kMaxLongWaitNs : kMaxSettleWaitNs;
   if (ended + kSettleIntervalNs > looks.first_read_ns + longest) {
-    return LookOutcome::kFailed;
+    return held_still ? LookOutcome::kGivenUp : LookOutcome::kFailed;
   }
   due_ns = ended + kSettleIntervalNs;
   return LookOutcome::kAgain;

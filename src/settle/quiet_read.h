@@ -52,16 +52,19 @@ SettleClock& CurrentSettleClock();
 
 /// What the system tells of an open file, and which files other programs
 /// hold open for writing: the system's answers, unless a test has put in
-/// others. A census of the writers is taken only when a read would be taken
-/// but for a writer, and serves every file whose stillness began before it:
-/// a writer that paused with the file open since then still holds it.
+/// others. A census of the writers is taken only when its answer decides
+/// whether a read is taken, and serves every file whose stillness began
+/// before it: a writer that paused with the file open since then still
+/// holds it. A census that has held a file up once is taken again before it
+/// holds that file up again, since its writer may have closed the file.
 struct FileFacts {
   StampTrust (*trust)(const InputFile& file);
   /// The stamp that the file's open took, or its stamp now.
   FileStamp (*stamp)(const InputFile& file, bool as_opened);
   OpenWriters (*find_open_writers)();
   OpenWriters writers;                 ///< The last census...
-  std::int64_t writers_taken_ns = -1;  ///< ...and when it was taken; -1 before the first.
+  std::int64_t writers_taken_ns = -1;  ///< ...when it was taken; -1 before the first...
+  std::uint64_t censuses = 0;          ///< ...and how many were taken up to it.
 };
 
 FileFacts& CurrentFileFacts();
@@ -89,6 +92,7 @@ struct FileLooks {
   std::int64_t first_read_ns = -1;  ///< When the first read began.
   bool held = false;                ///< A whole read under one stamp to compare with.
   bool long_wait = false;           ///< A read was not ended, or a writer held the file.
+  std::uint64_t held_up_by = 0;     ///< The census (FileFacts::censuses) that last saw a writer.
   FileStamp stamp;                  ///< Its stamp...
   Digest digest{};                  ///< ...and the digest of its bytes.
   std::int64_t still_since_ns = 0;  ///< When the first of the reads that agree with it ended.
@@ -98,19 +102,27 @@ enum class LookOutcome {
   kTaken,  ///< The read holds one whole version of the file.
   kAgain,  ///< Read the file again, not before the time given.
   kFailed,
+  /// No read could be taken in time; the last one read every byte it needed
+  /// under a stamp that held across it, and tells what the file held then.
+  kGivenUp,
 };
 
 /// Reads `file`, opened just before, once with `read` and tells whether the
 /// read can be trusted to hold one whole version of it. The file must have
 /// held still: on a trusted file system (StampTrust) by the age of its stamp
 /// before the read, which must hold across it; elsewhere, and for a file
-/// changed within kFileClockStepNs, by reads that agree over the time. How
-/// long: barely (a stamp over kFileClockStepNs old, or kSettleIntervalNs
-/// between reads) when the read is ended and no writer is seen holding the
-/// file; kLongStillNs otherwise. kAgain sets `due_ns` to when the next look
-/// may read. kFailed when a read failed, when an old file ended before its
-/// stamped size, when the stamp cannot be taken, and when no read could be
-/// taken within kMaxSettleWaitNs of the first (kMaxLongWaitNs once the file
-/// needed the long stillness).
+/// changed within kFileClockStepNs, by reads that agree over the time. Two
+/// ended reads of the same size and bytes agree even where the stamp moved
+/// between them: the same version was saved again. How long: barely (a
+/// stamp over kFileClockStepNs old, or kSettleIntervalNs between reads) when
+/// the read is ended and no writer is seen holding the file; kLongStillNs
+/// when it is ended and a writer is seen, or when it is not ended and none
+/// is; a read that is not ended while a writer is seen is never taken.
+/// kAgain sets `due_ns` to when the next look may read. kFailed when a read
+/// failed, when an old file ended before its stamped size, and when the
+/// stamp cannot be taken; kGivenUp (or kFailed, where the last read was not
+/// whole under its stamp) when no read could be taken within
+/// kMaxSettleWaitNs of the first (kMaxLongWaitNs once the file needed the
+/// long stillness).
 LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
                        std::int64_t& due_ns);

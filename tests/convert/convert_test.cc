@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,10 +68,11 @@ struct IdCase {
 class CharacterIds : public ConvertFilePairTest, public ::testing::WithParamInterface<IdCase> {};
 
 TEST_P(CharacterIds, AreReadFromTheLayoutsOffset) {
-  EXPECT_EQ(Convert(GetParam().character_file, SettingsFile("<ui/><ui>x")), GetParam().result);
+  EXPECT_EQ(Convert(GetParam().character_file, SettingsFile("<ui/><ui>x</ui>")), GetParam().result);
   if (GetParam().result == kConverted) {
     EXPECT_EQ(output_name_, Native(GetParam().output_name));
-    EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(NativeString(), output_name_))), Utf16Of("<ui>x"));
+    EXPECT_EQ(ReadBytes(NativeOf(OutputPathFor(NativeString(), output_name_))),
+              Utf16Of("<ui>x</ui>"));
   } else {
     EXPECT_TRUE(output_name_.empty());
     EXPECT_EQ(OutputFolder(), "");
@@ -131,10 +133,12 @@ std::string WithTagAt(std::size_t position, std::size_t size) {
   return bytes;
 }
 
-// The same, with a NUL at `nul` and more bytes after it.
-std::string WithTagAndNulAt(std::size_t position, std::size_t nul, std::size_t size) {
+// The same, with "</ui>" ending at `end`, then a NUL there and more bytes
+// after it unless the file ends there.
+std::string WithLayoutAt(std::size_t position, std::size_t end, std::size_t size) {
   std::string bytes = WithTagAt(position, size);
-  bytes[nul] = '\0';
+  bytes.replace(end - 5, 5, "</ui>");
+  if (end < size) bytes[end] = '\0';
   return bytes;
 }
 
@@ -145,30 +149,32 @@ std::string BlockOfMarkup(std::size_t size) {
   for (std::size_t k = 0; bytes.size() < size; ++k) {
     bytes += "<w id=\"" + std::to_string(k) + "\" x=\"12\"/>\r\n";
   }
-  bytes.resize(size);
-  return bytes;
+  bytes.resize(size - 20);
+  bytes.resize(bytes.rfind('<'), ' ');
+  bytes.resize(size - 5, ' ');
+  return bytes + "</ui>";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, UiBlocks,
     ::testing::Values(
-        BlockCase{"FirstOfTwo", "a<ui>1\0<ui>2"s, kConverted, "<ui>1"},
-        BlockCase{"NoNulRunsToTheEnd", "ab<ui>tail", kConverted, "<ui>tail"},
-        BlockCase{"OnlyTheTag", "<ui>", kConverted, "<ui>"},
-        BlockCase{"NulRightAfterTheTag", "<ui>\0rest"s, kConverted, "<ui>"},
-        BlockCase{"NulBeforeTheTagIsNoEnd", "\0\0<ui>x"s, kConverted, "<ui>x"},
+        BlockCase{"FirstOfTwo", "a<ui>1</ui>\0<ui>2</ui>"s, kConverted, "<ui>1</ui>"},
+        BlockCase{"NoNulRunsToTheEnd", "ab<ui>1</ui>tail", kConverted, "<ui>1</ui>tail"},
+        BlockCase{"OnlyTheTag", "<ui>", kUiBlockCut, ""},
+        BlockCase{"NulRightAfterTheTag", "<ui>\0rest</ui>"s, kUiBlockCut, ""},
+        BlockCase{"NulBeforeTheTagIsNoEnd", "\0\0<ui>x</ui>"s, kConverted, "<ui>x</ui>"},
         BlockCase{"TagEndingOnTheFirstReadsLastByte",
-                  WithTagAndNulAt(kReadBufferSize - 4, kReadBufferSize, kReadBufferSize + 100),
-                  kConverted, "<ui>"},
+                  WithTagAt(kReadBufferSize - 4, kReadBufferSize + 100), kUiBlockCut, ""},
         BlockCase{
             "EndingAtANulPastTheFirstRead",
-            WithTagAndNulAt(kReadBufferSize - 10, kReadBufferSize + 5000, kReadBufferSize + 9000),
-            kConverted, "<ui>" + std::string(5006, 'x')},
+            WithLayoutAt(kReadBufferSize - 10, kReadBufferSize + 5000, kReadBufferSize + 9000),
+            kConverted, "<ui>" + std::string(5001, 'x') + "</ui>"},
         BlockCase{"RunningPastTheFirstReadToTheEnd",
-                  WithTagAt(kReadBufferSize - 10, kReadBufferSize + 100), kConverted,
-                  "<ui>" + std::string(106, 'x')},
-        BlockCase{"FileEndingWithTheFirstRead", WithTagAt(kReadBufferSize - 10, kReadBufferSize),
-                  kConverted, "<ui>xxxxxx"},
+                  WithLayoutAt(kReadBufferSize - 10, kReadBufferSize + 100, kReadBufferSize + 100),
+                  kConverted, "<ui>" + std::string(101, 'x') + "</ui>"},
+        BlockCase{"FileEndingWithTheFirstRead",
+                  WithLayoutAt(kReadBufferSize - 10, kReadBufferSize, kReadBufferSize), kConverted,
+                  "<ui>x</ui>"},
         BlockCase{"BlockFillsTheWholeRead", BlockOfMarkup(kReadBufferSize), kConverted,
                   BlockOfMarkup(kReadBufferSize)},
         BlockCase{"TagStraddlingTheFirstReadsEnd",
@@ -178,8 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"NoTag", "<UI>ui<u i>", kUiBlockNotFound, ""},
         BlockCase{"EmptySettingsFile", "", kUiBlockNotFound, ""},
         BlockCase{"NotUtf8", "<ui>\xC3(</ui>", kUiBlockNotUtf8, ""},
-        BlockCase{"BadByteAfterTheNulIsIgnored", "<ui>ok\0\xFF"s, kConverted, "<ui>ok"},
-        BlockCase{"SequenceCutByTheNul", "<ui>\xE4\xB8\0\x8A"s, kUiBlockNotUtf8, ""}),
+        BlockCase{"BadByteAfterTheNulIsIgnored", "<ui>ok</ui>\0\xFF"s, kConverted, "<ui>ok</ui>"},
+        BlockCase{"SequenceCutByTheNul", "<ui></ui>\xE4\xB8\0\x8A"s, kUiBlockNotUtf8, ""}),
     CaseName());
 
 TEST_F(ConvertFilePairTest, ACharacterAcrossTheFirstReadsEndStaysWhole) {
@@ -207,13 +213,13 @@ TEST_F(ConvertFilePairTest, ABlockOfSeveralMegabytesIsConvertedWhole) {
 
 TEST_F(ConvertFilePairTest, ABlockOfTheLargestSizeIsConvertedAndOneByteMoreRefused) {
   // "<ui>" at 7, and the file ends with the largest block.
-  std::string settings = "header\n" + WithTagAt(0, kMaxUiBlockSize);
+  std::string settings = "header\n" + WithLayoutAt(0, kMaxUiBlockSize, kMaxUiBlockSize);
   EXPECT_EQ(Convert(CharacterFile(3), settings), kConverted);
   EXPECT_EQ(fs::file_size("ui.3.xml"), 2 + 2 * kMaxUiBlockSize);
   EXPECT_TRUE(ReadBytes("ui.3.xml").starts_with(Utf16Of("<ui>xxxx")));
 
   WriteBytes("ui.3.xml", "an earlier layout");
-  for (const std::string& more : {"x"s, "x\0tail"s, "xxxxx"s}) {
+  for (const std::string& more : {"x"s, "\n\0tail"s, "xxxxx"s}) {
     EXPECT_EQ(Convert(CharacterFile(3), settings + more), kUiBlockTooLarge) << more.size();
     EXPECT_TRUE(output_name_.empty());
   }
@@ -274,11 +280,12 @@ TEST_F(ConvertFilePairTest, SamePairTwiceWritesTheSameFile) {
 // that one fitted the first read, went past it or went past what is kept.
 TEST_F(ConvertFilePairTest, APairSeesNoneOfAnEarlierLongerFile) {
   for (const std::size_t earlier : {std::size_t{3000}, 3 * kReadBufferSize, std::size_t{3} << 20}) {
-    ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(earlier, 'x')), kConverted);
-    ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui>ab"), kConverted) << "after " << earlier;
-    EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui>ab")) << "after " << earlier;
-    ASSERT_EQ(Convert(CharacterFile(9), "\x01<ui>" + std::string(1000, 'y')), kConverted);
-    EXPECT_EQ(ReadBytes("ui.9.xml"), Utf16Of("<ui>" + std::string(1000, 'y')));
+    ASSERT_EQ(Convert(CharacterFile(7), "\x01<ui>" + std::string(earlier, 'x') + "</ui>"),
+              kConverted);
+    ASSERT_EQ(Convert(CharacterFile(8), "\x01<ui></ui>"), kConverted) << "after " << earlier;
+    EXPECT_EQ(ReadBytes("ui.8.xml"), Utf16Of("<ui></ui>")) << "after " << earlier;
+    ASSERT_EQ(Convert(CharacterFile(9), "\x01<ui>" + std::string(1000, 'y') + "</ui>"), kConverted);
+    EXPECT_EQ(ReadBytes("ui.9.xml"), Utf16Of("<ui>" + std::string(1000, 'y') + "</ui>"));
   }
 }
 
@@ -290,9 +297,11 @@ struct EndCase {
 
 class UiBlockEnds : public ::testing::TestWithParam<EndCase> {};
 
-// A save cut off midway leaves a block without its end tag; blanks may
-// follow the tag, and stand before its ">".
-TEST_P(UiBlockEnds, OnlyWithItsEndTag) {
+// A layout is ended when the element that its "<ui>" opens is closed, by
+// the rules of XML as far as they matter here: a save cut off midway leaves
+// it open, whatever follows the cut. A "<" stands in no attribute value of
+// well-formed XML, so only the values of "ui" start tags are looked into.
+TEST_P(UiBlockEnds, WhenItsOwnElementIsClosed) {
   const std::string& block = GetParam().block;
   const std::vector<unsigned char> bytes(block.begin(), block.end());
   EXPECT_EQ(IsUiBlockEnded(bytes), GetParam().ended);
@@ -300,18 +309,39 @@ TEST_P(UiBlockEnds, OnlyWithItsEndTag) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UiBlockEnds,
-    ::testing::Values(EndCase{"EndTag", "<ui><a/></ui>", true},
-                      EndCase{"EmptyLayout", "<ui></ui>", true},
-                      EndCase{"BlankBeforeTheBracket", "<ui>x</ui >", true},
-                      EndCase{"LineEndBeforeTheBracket", "<ui>x</ui\r\n\t>", true},
-                      EndCase{"TrailingBlanksAndLineEnds", "<ui>x</ui>\r\n \t\n", true},
-                      EndCase{"TagCutBeforeItsBracket", "<ui>x</ui", false},
-                      EndCase{"TagCutShorter", "<ui>x</u", false},
-                      EndCase{"InnerEndTagNotTheLast", "<ui><ui>x</ui><a/>", false},
-                      EndCase{"TextAfterTheTag", "<ui>x</ui>y", false},
-                      EndCase{"OnlyTheStartTag", "<ui>", false},
-                      EndCase{"StartTagThenBlanks", "<ui> \n", false},
-                      EndCase{"OtherEndTag", "<ui>x</xui>", false}),
+    ::testing::Values(
+        EndCase{"EndTag", "<ui><a/></ui>", true}, EndCase{"EmptyLayout", "<ui></ui>", true},
+        EndCase{"BlankBeforeTheBracket", "<ui>x</ui >", true},
+        EndCase{"LineEndBeforeTheBracket", "<ui>x</ui\r\n\t>", true},
+        EndCase{"TrailingBlanksAndLineEnds", "<ui>x</ui>\r\n \t\n", true},
+        EndCase{"TextAfterTheEnd", "<ui>x</ui>y", true},
+        EndCase{"MarkupAfterTheEnd", "<ui>x</ui>\n<other/>", true},
+        EndCase{"CutAfterTheEndTag", "<ui>x</ui>\n<oth", true},
+        EndCase{"TagCutBeforeItsBracket", "<ui>x</ui", false},
+        EndCase{"TagCutShorter", "<ui>x</u", false},
+        EndCase{"CutRightAfterAnInnerEnd", "<ui><a><ui>x</ui>", false},
+        EndCase{"InnerEndThenMore", "<ui><ui>x</ui><a/>", false},
+        EndCase{"NestedElementsClosed", "<ui><ui a=\"1\"><ui>x</ui></ui></ui>", true},
+        EndCase{"EmptyInnerElement", "<ui><ui/><ui a='1' /></ui>", true},
+        EndCase{"UpperCaseIsAnotherName", "<ui>x</UI>", false},
+        EndCase{"UpperCaseStartTagNotCounted", "<ui><UI>x</ui>", true},
+        EndCase{"LongerName", "<ui><uix>x</uix>", false},
+        EndCase{"OtherEndTag", "<ui>x</xui>", false},
+        EndCase{"EndTagWithMore", "<ui>x</ui x>", false},
+        EndCase{"EndInAComment", "<ui><!-- </ui> -->", false},
+        EndCase{"EndAfterAComment", "<ui><!-- </ui> --></ui>", true},
+        EndCase{"CutInAComment", "<ui><!-- x </ui>", false},
+        EndCase{"EndInCdata", "<ui><![CDATA[ </ui> ]]>", false},
+        EndCase{"EndAfterCdata", "<ui><![CDATA[ </ui> ]]></ui>", true},
+        EndCase{"EndInAnInstruction", "<ui><?x </ui> ?>", false},
+        EndCase{"EndAfterAnInstruction", "<ui><?x </ui> ?></ui>", true},
+        EndCase{"EmptyTagMarkInAQuotedValue", "<ui><ui t=\"/>\"></ui>", false},
+        EndCase{"EndAfterQuotedValues", "<ui><ui t=\"/>\" u='</ui>'></ui></ui>", true},
+        EndCase{"CutInAQuotedValue", "<ui><ui t='x></ui>", false},
+        EndCase{"GreaterThanInAValue", "<ui><a t=\"x>y\"/></ui>", true},
+        EndCase{"LessThanAsText", "<ui>a < b</ui>", true},
+        EndCase{"CutAtALessThan", "<ui>a<", false}, EndCase{"OnlyTheStartTag", "<ui>", false},
+        EndCase{"StartTagThenBlanks", "<ui> \n", false}),
     CaseName());
 
 // On a drive whose times hold still while a file is rewritten (a share, a
@@ -332,10 +362,11 @@ class TimesHoldingStill : public ConvertFilePairTest {
     };
     slept_ns_ = 0;
     rewrite_ = nullptr;
+    rewrite_at_ns_ = 0;
     CurrentSettleClock().sleep_ns = [](std::int64_t duration) {
       g_pretend_now_ns += duration;
       slept_ns_ += duration;
-      if (rewrite_ != nullptr) {
+      if (rewrite_ != nullptr && g_pretend_now_ns >= rewrite_at_ns_) {
         rewrite_();
         rewrite_ = nullptr;
       }
@@ -350,7 +381,8 @@ class TimesHoldingStill : public ConvertFilePairTest {
   FileFacts saved_facts_{};
   SettleClock saved_clock_{};
   static inline std::int64_t slept_ns_ = 0;
-  static inline void (*rewrite_)() = nullptr;  ///< Run once, in the first wait.
+  static inline void (*rewrite_)() = nullptr;     ///< Run once, in the first wait...
+  static inline std::int64_t rewrite_at_ns_ = 0;  ///< ...that ends at this time or later.
 };
 
 TEST_F(TimesHoldingStill, ASettingsFileChangedOnlyPastTheFirstReadIsReadAgain) {
@@ -367,11 +399,98 @@ TEST_F(TimesHoldingStill, ASettingsFileChangedOnlyPastTheFirstReadIsReadAgain) {
   EXPECT_TRUE(ReadBytes("ui.5.xml") == Utf16Of(changed));
 }
 
+// A save that pauses before it writes "<ui>": the file is read on until
+// the layout is there, not taken for a file without one.
+TEST_F(TimesHoldingStill, ASaveThatPausesBeforeItsLayoutIsWaitedFor) {
+  rewrite_at_ns_ = g_pretend_now_ns + 5'000'000'000;
+  rewrite_ = [] { WriteBytes("cache/A_sc.tmp", SettingsFile("<ui>a</ui>")); };
+  ASSERT_EQ(Convert(CharacterFile(5), "\x01 the settings before the layout"), kConverted);
+  EXPECT_EQ(ReadBytes("ui.5.xml"), Utf16Of("<ui>a</ui>"));
+}
+
+// What follows the end tag (the game's other settings) does not make a whole
+// layout wait as if it were cut.
+TEST_F(TimesHoldingStill, ALayoutWithTextAfterItsEndIsTakenAfterOneInterval) {
+  ASSERT_EQ(Convert(CharacterFile(5), SettingsFile("<ui>a</ui>\r\n<other/>")), kConverted);
+  EXPECT_EQ(slept_ns_, kSettleIntervalNs);
+  EXPECT_EQ(ReadBytes("ui.5.xml"), Utf16Of("<ui>a</ui>\r\n<other/>"));
+}
+
 TEST_F(TimesHoldingStill, ACharacterFileWhoseIdChangedIsReadAgain) {
   rewrite_ = [] { WriteBytes("cache/A.tmp", CharacterFile(6)); };
   ASSERT_EQ(Convert(CharacterFile(5), SettingsFile("<ui>a</ui>")), kConverted);
   EXPECT_EQ(slept_ns_, 2 * kSettleIntervalNs);
   EXPECT_EQ(output_name_, Native(".\\ui.6.xml"));
 }
+
+struct EarlierCase {
+  std::string name;
+  std::optional<std::string> earlier;  ///< The earlier ui.7.xml; none when there is none.
+  bool unreadable = false;             ///< Its permissions let nobody read it.
+  bool writer_holds = false;           ///< A writer is seen holding the settings file.
+};
+
+class CutLayouts : public ConvertFilePairTest, public ::testing::WithParamInterface<EarlierCase> {
+ protected:
+  void SetUp() override {
+    ConvertFilePairTest::SetUp();
+    saved_facts_ = CurrentFileFacts();
+    CurrentFileFacts().writers_taken_ns = -1;
+    if (GetParam().writer_holds) {
+      CurrentFileFacts().find_open_writers = [] {
+        OpenWriters writers;
+        InputFile file;
+        if (file.Open(NativeOf("cache/A_sc.tmp"))) writers.files.push_back(file.Identity());
+        return writers;
+      };
+    }
+  }
+  void TearDown() override {
+    CurrentFileFacts() = saved_facts_;
+    ConvertFilePairTest::TearDown();
+  }
+
+  FileFacts saved_facts_{};
+};
+
+// A layout seen cut (here right after the end tag of an inner element) is
+// never written, whatever the earlier layout file holds or whether there is
+// one: once the file has held still for the long stillness, or, while a
+// writer is seen holding it, once the wait is given up.
+TEST_P(CutLayouts, AreNeverWrittenAndLeaveTheEarlierFileAsItWas) {
+  const EarlierCase& earlier = GetParam();
+  if (earlier.earlier) {
+    WriteBytes("ui.7.xml", *earlier.earlier);
+    if (earlier.unreadable) fs::permissions("ui.7.xml", fs::perms::none);
+  }
+  const std::int64_t started = g_pretend_now_ns;
+  EXPECT_EQ(Convert(CharacterFile(7), SettingsFile("<ui><a><ui>new</ui>")), kUiBlockCut);
+  const std::int64_t waited = g_pretend_now_ns - started;
+  if (earlier.writer_holds) {
+    EXPECT_GT(waited, kMaxLongWaitNs - kSettleIntervalNs);
+  } else {
+    EXPECT_GE(waited, kLongStillNs);
+    EXPECT_LT(waited, kLongStillNs + kSettleIntervalNs);
+  }
+  EXPECT_TRUE(output_name_.empty());
+  if (earlier.earlier) {
+#ifndef _WIN32
+    EXPECT_EQ(fs::status("ui.7.xml").permissions() == fs::perms::none, earlier.unreadable);
+#endif
+    fs::permissions("ui.7.xml", fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadBytes("ui.7.xml"), *earlier.earlier);
+  }
+  EXPECT_EQ(OutputFolder(), earlier.earlier ? "ui.7.xml" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CutLayouts,
+    ::testing::Values(EarlierCase{"EarlierWhole", Utf16Of("<ui>old</ui>")},
+                      EarlierCase{"EarlierCut", Utf16Of("<ui><a>old")},
+                      EarlierCase{"NoEarlier", std::nullopt},
+                      EarlierCase{"EarlierNotReadable", Utf16Of("<ui>old</ui>"), true},
+                      EarlierCase{"EarlierWholeWriterHolds", Utf16Of("<ui>old</ui>"), false, true},
+                      EarlierCase{"NoEarlierWriterHolds", std::nullopt, false, true}),
+    CaseName());
 
 }  // namespace

@@ -36,7 +36,7 @@ class PairQueueTest : public InTempDirTest {
     saved_facts_ = CurrentFileFacts();
     CurrentFileFacts().find_open_writers = [] {
       ++g_censuses;
-      return OpenWriters{{}, true};
+      return OpenWriters{};
     };
     CurrentFileFacts().writers_taken_ns = -1;
   }
@@ -91,19 +91,22 @@ TEST_F(PairQueueTest, PairsThatAllNeedASecondLookShareOneWait) {
 
 // Layouts without their end tag, saved a moment ago, may be saves that
 // paused: they wait for the long stillness, all of them together, and are
-// then written as they are.
+// then told to be cut, none of them written.
 TEST_F(PairQueueTest, LayoutsWithoutTheirEndShareOneLongWait) {
   constexpr int kPairs = 10;
   StringConsole console;
   unsigned processed = 0;
   PairQueue queue(console, processed, NativeOf("out"));
+  NativeString expected;
   for (int k = 0; k < kPairs; ++k) {
     queue.Add(YoungPair(k, "</ui"));
+    expected += StatusLine(kUiBlockCut, NativeString(), Pair(k).settings_shown, NativeString());
   }
   queue.Finish();
-  EXPECT_EQ(processed, static_cast<unsigned>(kPairs));
+  EXPECT_EQ(console.text_, expected);
+  EXPECT_EQ(processed, 0u);
   EXPECT_EQ(g_slept_ns, kLongStillNs);
-  EXPECT_EQ(ReadBytes("out/ui.109.xml"), Utf16Of("<ui>" + Name(9) + "</ui"));
+  EXPECT_EQ(ListFolder("out"), "");
 }
 
 // A pair that is done at once waits for the lines before it; so does a line

@@ -33,7 +33,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{-6, "[ERROR] Failed to create ui.####.xml for \"in/Bob@S_sc.tmp\".\n"},
         LineCase{-7, "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is not valid UTF-8.\n"},
         LineCase{-8, "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is larger than 64 MiB.\n"},
-        LineCase{-9, "[UNKNOWN] Code: -9\n"}, LineCase{3, "[UNKNOWN] Code: 3\n"}));
+        LineCase{-9,
+                 "[ERROR] \"<ui>\" block in \"in/Bob@S_sc.tmp\" is cut short; any earlier "
+                 "ui.####.xml is kept.\n"},
+        LineCase{-10, "[UNKNOWN] Code: -10\n"}, LineCase{3, "[UNKNOWN] Code: 3\n"}));
 
 TEST(ReportTest, ControlCharactersInPathsShowAsQuestionMarks) {
   EXPECT_EQ(StatusLine(kConverted, Native("c"), Native("in/\x1B[2JA\r\nB@S_sc.tmp"),

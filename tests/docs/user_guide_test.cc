@@ -34,7 +34,7 @@ std::vector<std::string> ProgramTexts() {
       OutOfMemoryText("Not enough memory resources are available to process this command"),
       ClosingText(2),
   };
-  for (ConversionResult result = kConverted; result >= kUiBlockTooLarge; --result) {
+  for (ConversionResult result = kConverted; result >= kUiBlockCut; --result) {
     texts.push_back(StatusLine(result, kCharacter, kSettings, kOutput));
   }
   return texts;

@@ -295,7 +295,7 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
 namespace {
 
 ConversionResult WriteUiBlock(const UiBlock& block, std::int64_t character_id,
-                              const NativeString& output_folder, NativeString& output_name,
+                              const PairPaths& paths, NativeString& output_name,
                               PairBuffer& buffer) {
   // Decoding comes first, so a damaged block never touches an earlier output.
   unsigned char* output = OutputRoom(buffer, block.size);
@@ -306,7 +306,7 @@ ConversionResult WriteUiBlock(const UiBlock& block, std::int64_t character_id,
     return encoded;
   }
   output_name = OutputNameFor(character_id);
-  if (!ReplaceFileContents(OutputPathFor(output_folder, output_name), output, output_size)) {
+  if (!paths.outputs.Write(OutputPathFor(paths.output_folder, output_name), output, output_size)) {
     return kCannotCreateOutputFile;
   }
   return kConverted;
@@ -350,9 +350,9 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
     return false;
   }
   if (settings == LookOutcome::kTaken && looks.character_taken) {
-    result = settings_result != kConverted ? settings_result
-                                           : WriteUiBlock(block, looks.character_id,
-                                                          paths.output_folder, output_name, buffer);
+    result = settings_result != kConverted
+                 ? settings_result
+                 : WriteUiBlock(block, looks.character_id, paths, output_name, buffer);
     return true;
   }
   // A settings file taken while the character file still waits is read

@@ -272,6 +272,31 @@ TEST_F(GroupCommitTest, ARunsOutputsReachTheDiskTogetherBeforeTheirLines) {
   EXPECT_EQ(seen, writes + "syncfs " + renames + "fsync folder " + line_calls);
 }
 
+// A signal at the first rename of a group ends the program with every new
+// file of the group removed, and every earlier layout as it was.
+TEST_F(GroupCommitTest, ASignalRemovesEveryNewFileOfTheGroup) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    WatchNewFiles({NewFileMade, NewFileGone});
+    SystemPlatform().SetUpSignals();
+    g_seam.signal_at_rename = SIGTERM;
+    Run();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  std::string listing = "cache";
+  for (int k = 1; k <= kPairs; ++k) {
+    EXPECT_EQ(ReadBytes(Output(k)), Earlier(k));
+    listing += " " + Output(k);
+  }
+  EXPECT_EQ(ListFolder("."), listing);
+}
+
 struct GroupFault {
   const char* name;
   int sync_error = 0;

@@ -223,6 +223,26 @@ TEST_F(PairQueueTest, NoLineIsHeldBackWhileTheQueueSleeps) {
   EXPECT_EQ(console.text_, Success(1) + Success(2));
 }
 
+// Two pairs of one group that write one output: the later pair's layout is
+// renamed last, so it stays.
+TEST_F(PairQueueTest, OfTwoOutputsOfOneNameInAGroupTheLaterStays) {
+  MakeEveryFileOld();
+  WriteBytes("cache/C@S.tmp", CharacterFile(7));
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the earlier pair</ui>"));
+  WriteBytes("backup/C@S_sc.tmp", SettingsFile("<ui>the later pair</ui>"));
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  const NativeString character = NativeOf("cache/C@S.tmp");
+  queue.Add({character, NativeOf("cache/C@S_sc.tmp"), NativeOf("cache/C@S_sc.tmp")});
+  queue.Add({character, NativeOf("backup/C@S_sc.tmp"), NativeOf("backup/C@S_sc.tmp")});
+  EXPECT_EQ(console.text_, NativeString());
+  queue.Finish();
+  EXPECT_EQ(processed, 2u);
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>the later pair</ui>"));
+  EXPECT_EQ(ListFolder("out"), "ui.7.xml");
+}
+
 std::int64_t g_marker_time = 0;
 
 // Two settings files that pair with one character file write one output.

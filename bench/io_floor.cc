@@ -7,7 +7,12 @@
 // beside the target, renamed over it. Sizes and names come from the
 // generator's expected.tsv, read once, so no byte is ever decoded.
 //
-//   tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV
+// FLUSH says what reaches the disk: "none" flushes nothing; "each" flushes
+// every new file before its rename and the folder once at the end; "batched"
+// writes every new file, flushes them all with one syncfs, renames them and
+// flushes the folder once.
+//
+//   tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV [none|each|batched]
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,24 +99,66 @@ void ReadSettings(const std::string& path, std::vector<unsigned char>& buffer) {
   close(fd);
 }
 
-void ReplaceOutput(const Output& output, const unsigned char* data) {
+enum class Flush { kNone, kEach, kBatched };
+
+void Rename(const std::string& temporary, const std::string& name) {
+  if (rename(temporary.c_str(), name.c_str()) != 0) {
+    std::perror(name.c_str());
+  }
+}
+
+// Batched: the new files written so far, renamed by FlushAndRenameAll.
+std::vector<std::string> g_unrenamed;
+
+void ReplaceOutput(const Output& output, const unsigned char* data, Flush flush) {
   const std::string temporary = output.name + ".part";
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     std::perror(temporary.c_str());
     return;
   }
-  const bool written = write(fd, data, output.size) == static_cast<ssize_t>(output.size);
-  if (close(fd) != 0 || !written || rename(temporary.c_str(), output.name.c_str()) != 0) {
-    std::perror(output.name.c_str());
+  bool written = write(fd, data, output.size) == static_cast<ssize_t>(output.size);
+  if (flush == Flush::kEach) {
+    written = written && fsync(fd) == 0;
   }
+  if (close(fd) != 0 || !written) {
+    std::perror(output.name.c_str());
+    return;
+  }
+  if (flush == Flush::kBatched) {
+    g_unrenamed.push_back(output.name);
+  } else {
+    Rename(temporary, output.name);
+  }
+}
+
+void FlushAndRenameAll(Flush flush) {
+  const int folder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (flush == Flush::kBatched) {
+    if (syncfs(folder) != 0) {
+      std::perror("syncfs");
+    }
+    for (const std::string& name : g_unrenamed) {
+      Rename(name + ".part", name);
+    }
+  }
+  if (flush != Flush::kNone && fsync(folder) != 0) {
+    std::perror("fsync of the folder");
+  }
+  close(folder);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs("usage: tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV\n", stderr);
+  const std::string_view mode = argc == 5 ? argv[4] : "none";
+  const Flush flush = mode == "each"      ? Flush::kEach
+                      : mode == "batched" ? Flush::kBatched
+                                          : Flush::kNone;
+  if ((argc != 4 && argc != 5) || (flush == Flush::kNone && mode != "none")) {
+    std::fputs(
+        "usage: tarnwick_io_floor CACHE_FOLDER OUTPUT_FOLDER EXPECTED_TSV [none|each|batched]\n",
+        stderr);
     return 2;
   }
   // Absolute, since the output folder becomes the working directory.
@@ -145,8 +192,9 @@ int main(int argc, char** argv) {
     }
     ReadCharacterId(cache + std::string(name.substr(0, name.size() - kMarker.size())) + ".tmp");
     ReadSettings(cache + std::string(name), buffer);
-    ReplaceOutput(output->second, output_bytes.get());
+    ReplaceOutput(output->second, output_bytes.get(), flush);
   }
   closedir(folder);
+  FlushAndRenameAll(flush);
   return 0;
 }

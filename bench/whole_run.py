@@ -2,15 +2,22 @@
 """Times the tool's cache folder scan against the I/O floor and plain Python.
 
   whole_run.py [--pairs 10,100,1000,3000] [--rounds 7] [--work /dev/shm/...]
+               [--flush-floors] [--baseline OTHER_TARNWICK]
 
 For each number of pairs it makes a synthetic cache folder (make_cache.py),
-runs the three programs once each to warm up, then in several interleaved
+runs the programs once each to warm up, then in several interleaved
 rounds, and reports wall time per pair (min/median/max), the ratios of the
 medians to the I/O floor (of wall time, and of processor time, which other
 work on the machine disturbs less) and the peak resident memory. Every run
 of the tool and of the Python script is checked against the expected
 outputs. Exits non-zero when an output is wrong; the targets are reported,
 not enforced, since timings depend on the machine.
+
+With --flush-floors it also times the I/O floor that flushes each output
+and the folder ("floor-each") and the one that flushes all outputs with one
+syncfs, then the folder ("floor-batched"), and writes all dirty data to the
+disks before every timed start, so that no run pays for the one before it.
+With --baseline it also times another build of the tool ("baseline").
 """
 import argparse
 import hashlib
@@ -42,6 +49,8 @@ def add_setup_arguments(parser, work):
     parser.add_argument("--measure", type=Path,
                         default=ROOT / "build/bench/bench/tarnwick_measure_run")
     parser.add_argument("--python", default=default_python())
+    parser.add_argument("--flush-floors", action="store_true")
+    parser.add_argument("--baseline", type=Path)
 
 
 def parse_args():
@@ -84,21 +93,35 @@ class Setup:
         self.expected = [line.split("\t") for line in
                          (self.folder / "expected.tsv").read_text().splitlines()]
         # The tool writes next to itself, so it gets a program folder of its own.
-        self.outputs = {name: self.folder / name for name in ("tool", "floor", "python")}
+        self.programs = ["tool", "floor", "python"]
+        if args.flush_floors:
+            self.programs += ["floor-each", "floor-batched"]
+        if args.baseline:
+            self.programs.append("baseline")
+        self.sync_first = args.flush_floors
+        self.outputs = {name: self.folder / name for name in self.programs}
         for folder in self.outputs.values():
             folder.mkdir()
         shutil.copy2(args.tool, self.outputs["tool"] / "tarnwick")
+        if args.baseline:
+            shutil.copy2(args.baseline, self.outputs["baseline"] / "tarnwick")
         home = self.folder / "home"
         self.env = dict(os.environ, HOME=str(home), XDG_CONFIG_HOME=str(home / ".config"))
+        floor = [str(args.floor), str(self.cache)]
+        expected = str(self.folder / "expected.tsv")
         self.commands = {
             "tool": [str(self.outputs["tool"] / "tarnwick")],
-            "floor": [str(args.floor), str(self.cache), str(self.outputs["floor"]),
-                      str(self.folder / "expected.tsv")],
+            "floor": floor + [str(self.outputs["floor"]), expected],
             "python": [args.python, str(HERE / "plain_convert.py"), str(self.cache),
                        str(self.outputs["python"])],
+            "floor-each": floor + [str(self.outputs.get("floor-each")), expected, "each"],
+            "floor-batched": floor + [str(self.outputs.get("floor-batched")), expected, "batched"],
+            "baseline": [str(self.outputs.get("baseline", "")) + "/tarnwick"],
         }
 
     def run(self, program):
+        if self.sync_first:
+            os.sync()
         return Run(self.measure, self.commands[program], self.env,
                    self.folder / f"{program}.out")
 
@@ -108,27 +131,28 @@ class Setup:
             data = (self.outputs[program] / output_name).read_bytes()
             if len(data) != int(size) or hashlib.sha256(data).hexdigest() != digest:
                 sys.exit(f"{program}: wrong output {output_name} for {self.pairs} pairs")
-        if program == "tool":
-            console = (self.folder / "tool.out").read_text()
+        if program in ("tool", "baseline"):
+            console = (self.folder / f"{program}.out").read_text()
             closing = f"Done! File(s) Processed: {self.pairs}\n"
             if console.count("[SUCCESS] ") != self.pairs or closing not in console:
-                sys.exit(f"tool: wrong console output for {self.pairs} pairs")
+                sys.exit(f"{program}: wrong console output for {self.pairs} pairs")
 
 
 def measure(args, pairs):
     setup = Setup(args, pairs)
-    programs = ["tool", "floor", "python"]
+    programs = setup.programs
+    checked = [program for program in programs if not program.startswith("floor")]
     for program in programs:
         setup.run(program)
-    setup.check("tool")
-    setup.check("python")
+    for program in checked:
+        setup.check(program)
     runs = {program: [] for program in programs}
     for round_index in range(args.rounds):
         shift = round_index % len(programs)
         for program in programs[shift:] + programs[:shift]:
             runs[program].append(setup.run(program))
-    setup.check("tool")
-    setup.check("python")
+    for program in checked:
+        setup.check(program)
     shutil.rmtree(setup.folder)
     return runs
 
@@ -140,7 +164,7 @@ def per_pair_ms(runs, pairs, processor=False):
 def main():
     args = parse_args()
     results = {}
-    print(f"{'pairs':>6} {'program':<7} {'min':>8} {'median':>8} {'max':>8}  wall ms/pair"
+    print(f"{'pairs':>6} {'program':<13} {'min':>8} {'median':>8} {'max':>8}  wall ms/pair"
           f"  {'x floor':>7}  {'cpu x floor':>11}  {'peak RSS':>10}")
     for pairs in (int(value) for value in args.pairs.split(",")):
         runs = measure(args, pairs)
@@ -150,17 +174,22 @@ def main():
         for program, program_runs in runs.items():
             times = per_pair_ms(program_runs, pairs)
             peak = max(run.peak_kib for run in program_runs)
-            print(f"{pairs:>6} {program:<7} {min(times):8.4f} {medians[program]:8.4f} "
+            print(f"{pairs:>6} {program:<13} {min(times):8.4f} {medians[program]:8.4f} "
                   f"{max(times):8.4f}               {medians[program] / medians['floor']:7.3f}"
                   f"  {processor[program] / processor['floor']:11.3f}  {peak:>6} KiB",
                   flush=True)
         results[pairs] = (medians, {p: max(r.peak_kib for r in runs[p]) for p in runs})
     if not args.no_targets:
-        report_targets(results)
+        report_targets(results, args.flush_floors)
 
 
-def report_targets(results):
+def report_targets(results, flush_floors):
     print("\ntargets (medians):")
+    if flush_floors:
+        for pairs, (medians, _) in results.items():
+            print(f"  scan of {pairs} pairs / batched flush floor: "
+                  f"{medians['tool'] / medians['floor-batched']:.3f} (at most 1.3)")
+        return
     if 1000 in results:
         medians = results[1000][0]
         print(f"  scan of 1000 pairs / I/O floor: {medians['tool'] / medians['floor']:.3f}"

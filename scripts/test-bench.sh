@@ -20,4 +20,6 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 python3 bench/whole_run.py --pairs 10 --rounds 1 --block-kib 4 --work "$work" --no-targets
+# Skips, saying why, without root or a loop device.
+bench/disk_run.sh --image-folder "$work" --pairs 10 --rounds 1 --block-kib 4 --no-targets
 build/bench/bench/tarnwick_open_writers_bench 5 5 1

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "end_to_end_fixture.h"
 #include "fixtures.h"
+#include "run_program.h"
 
 namespace fs = std::filesystem;
 
@@ -238,6 +240,101 @@ TEST_F(EndToEndTest, AnOutputHeldForAMomentIsStillReplaced) {
                                 Pause()));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.43.xml"), Utf16Of("<ui>new</ui>"));
   EXPECT_EQ(ListFolder(program_folder_), ProgramName() + " ui.43.xml");
+}
+
+// A file system mounted over the program folder for as long as it lives.
+class MountedProgramFolder {
+ public:
+  MountedProgramFolder(const std::string& folder, const std::vector<std::string>& mount,
+                       const std::vector<std::string>& environment, const std::string& root)
+      : folder_(folder) {
+    const ProgramRun run = RunProgram(mount, environment, root);
+    mounted_ = run.exit_code == 0;
+    errors_ = run.errors;
+  }
+  MountedProgramFolder(const MountedProgramFolder&) = delete;
+  MountedProgramFolder& operator=(const MountedProgramFolder&) = delete;
+  ~MountedProgramFolder() {
+    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& errors() const { return errors_; }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+  std::string errors_;
+};
+
+// The outputs put on a journalled disk together (ext4 in an image, on a loop
+// device) are the outputs and lines of a run on tmpfs: more than one group's
+// worth, some of them replacing earlier layouts.
+TEST_F(EndToEndTest, ARunOnExt4GivesTheOutputsAndLinesOfARunOnTmpfs) {
+  SKIP_UNDER_WINE();
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to mount file systems over the program folder";
+  }
+  constexpr int kPairs = 70;
+  // The scan takes the files in byte order of their names.
+  const auto name_of = [](int k) { return (k < 10 ? "C0" : "C") + std::to_string(k) + "@S"; };
+  for (int k = 1; k <= kPairs; ++k) {
+    const std::string name = name_of(k);
+    AddPair(name, CharacterFile(static_cast<std::uint64_t>(100 + k)),
+            SettingsFile("<ui>layout " + std::to_string(k) + "</ui>"));
+    MakeHourOld(cache_ + name + ".tmp");
+    MakeHourOld(cache_ + name + "_sc.tmp");
+  }
+  const std::string program = root_ + "/program";
+  fs::copy_file(program_folder_ + "/" + ProgramName(), program);
+  const std::string image = root_ + "/ext4.img";
+  WriteBytes(image, "");
+  fs::resize_file(image, 32 << 20);
+  const ProgramRun made = RunProgram({"/sbin/mkfs.ext4", "-q", "-F", image}, environment_, root_);
+  if (made.exit_code != 0) {
+    GTEST_SKIP() << "cannot make an ext4 image here: " << made.errors;
+  }
+
+  struct Result {
+    std::string output;
+    std::string listing;
+    std::string outputs;
+  };
+  const auto run_on = [&](const std::vector<std::string>& mount) {
+    Result result;
+    const MountedProgramFolder folder(program_folder_, mount, environment_, root_);
+    if (!folder.mounted()) {
+      result.output = "cannot mount: " + folder.errors();
+      return result;
+    }
+    fs::copy_file(program, program_folder_ + "/" + ProgramName());
+    for (int k = 3; k <= kPairs; k += 3) {
+      WriteBytes(program_folder_ + "/ui." + std::to_string(100 + k) + ".xml", "earlier");
+    }
+    result.output = Run({}).output;
+    result.listing = ListFolder(program_folder_);
+    for (int k = 1; k <= kPairs; ++k) {
+      result.outputs += ReadBytes(program_folder_ + "/ui." + std::to_string(100 + k) + ".xml");
+    }
+    return result;
+  };
+  const Result on_tmpfs = run_on({"/bin/mount", "-t", "tmpfs", "tmpfs", program_folder_});
+  const Result on_ext4 = run_on({"/bin/mount", "-o", "loop", image, program_folder_});
+  if (on_tmpfs.output.starts_with("cannot mount") || on_ext4.output.starts_with("cannot mount")) {
+    GTEST_SKIP() << on_tmpfs.output << " " << on_ext4.output;
+  }
+  std::string lines;
+  std::string outputs;
+  for (int k = 1; k <= kPairs; ++k) {
+    lines += "[SUCCESS] \"" + cache_shown_ + name_of(k) + "_sc.tmp\" >> \".\\ui." +
+             std::to_string(100 + k) + ".xml\".\n";
+    outputs += Utf16Of("<ui>layout " + std::to_string(k) + "</ui>");
+  }
+  EXPECT_EQ(on_tmpfs.output, Header() + lines + "\nDone! File(s) Processed: 70\n" + Pause());
+  EXPECT_EQ(on_tmpfs.outputs, outputs);
+  EXPECT_EQ(on_ext4.output, on_tmpfs.output);
+  EXPECT_EQ(on_ext4.outputs, on_tmpfs.outputs);
+  // ext4's own folder is all that it holds beside: no new file is left.
+  EXPECT_EQ(on_ext4.listing, "lost+found " + on_tmpfs.listing);
 }
 
 }  // namespace

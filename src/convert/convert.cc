@@ -386,7 +386,7 @@ NativeString OutputPathFor(const NativeString& output_folder, const NativeString
 namespace {
 
 ConversionResult WriteUiBlock(const UiBlock& block, std::int64_t character_id,
-                              const NativeString& output_folder, NativeString& output_name,
+                              const PairPaths& paths, NativeString& output_name,
                               PairBuffer& buffer) {
   // Decoding comes first, so a damaged block never touches an earlier output.
   unsigned char* output = OutputRoom(buffer, block.size);
@@ -397,7 +397,7 @@ ConversionResult WriteUiBlock(const UiBlock& block, std::int64_t character_id,
     return encoded;
   }
   output_name = OutputNameFor(character_id);
-  if (!ReplaceFileContents(OutputPathFor(output_folder, output_name), output, output_size)) {
+  if (!paths.outputs.Write(OutputPathFor(paths.output_folder, output_name), output, output_size)) {
     return kCannotCreateOutputFile;
   }
   return kConverted;
@@ -449,7 +449,7 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
     } else if (settings_result != kConverted) {
       result = settings_result;
     } else {
-      result = WriteUiBlock(block, looks.character_id, paths.output_folder, output_name, buffer);
+      result = WriteUiBlock(block, looks.character_id, paths, output_name, buffer);
     }
     return true;
   }

@@ -6,6 +6,7 @@
 
 #include "base/native_text.h"
 #include "convert/conversion_result.h"
+#include "convert/replace_file.h"
 #include "settle/quiet_read.h"
 
 /// The largest character ID the game hands out; larger ones mean a damaged
@@ -41,11 +42,13 @@ NativeString OutputNameFor(std::int64_t character_id);
 /// `output_folder`, or in the working directory when that is empty.
 NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name);
 
-/// The files of one pair and where its output goes (see OutputPathFor).
+/// The files of one pair, where its output goes (see OutputPathFor) and the
+/// group its new output joins.
 struct PairPaths {
   const NativeString& character_path;
   const NativeString& settings_path;
   const NativeString& output_folder;
+  OutputGroup& outputs;
 };
 
 /// What the looks at one pair's files found so far; starts empty.
@@ -60,8 +63,10 @@ struct PairLooks {
 /// Looks at the pair's files once (LookAtFile) and converts the pair once
 /// both can be taken: reads the character ID from the character file, cuts
 /// the "<ui>" block out of the settings file and writes it as UTF-16LE with
-/// a byte-order mark into `output_folder` under the output name, which is set
-/// on kConverted and kCannotCreateOutputFile and left alone otherwise. The
+/// a byte-order mark to a new file of `outputs`, for `output_folder` under the
+/// output name, which is set on kConverted and kCannotCreateOutputFile and
+/// left alone otherwise; on kConverted the output is in place only once
+/// `outputs` is committed. The
 /// block starts at the first "<ui>" that lies wholly within the first
 /// kReadBufferSize bytes and runs to the first NUL byte after it or the end
 /// of the file. A block that is not ended (IsUiBlockEnded) is never written:

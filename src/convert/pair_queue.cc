@@ -2,15 +2,33 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 void PairQueue::Look(Entry& entry) {
   NativeString output_name;
   ConversionResult result = kCannotOpenSettingsFile;
-  const PairPaths paths{entry.pair.character_path, entry.pair.settings_path, output_folder_};
+  const PairPaths paths{entry.pair.character_path, entry.pair.settings_path, output_folder_,
+                        outputs_};
   if (!LookAtFilePair(paths, entry.looks, output_name, result, entry.due_ns)) {
     return;
   }
   entry.done = true;
+  if (result != kConverted) {
+    SetResult(entry, result, output_name);
+    return;
+  }
+  if (outputs_.size() == 1) {
+    group_started_ns_ = CurrentSettleClock().now_ns();
+  }
+  entry.in_group = true;
+  entry.group_index = outputs_.size() - 1;
+  entry.output_name = std::move(output_name);
+  if (outputs_.size() >= kMaxOutputGroup) {
+    CommitGroup();
+  }
+}
+
+void PairQueue::SetResult(Entry& entry, ConversionResult result, const NativeString& output_name) {
   entry.converted = result == kConverted;
   if (pair_done_) {
     pair_done_(result, output_name);
@@ -21,6 +39,28 @@ void PairQueue::Look(Entry& entry) {
                           output_name);
   // Only the line is needed from here on.
   entry.pair = {};
+  entry.output_name = {};
+}
+
+void PairQueue::CommitGroup() {
+  if (outputs_.size() == 0) {
+    return;
+  }
+  const std::vector<bool> placed = outputs_.Commit();
+  for (Entry& entry : entries_) {
+    if (entry.in_group) {
+      entry.in_group = false;
+      SetResult(entry, placed[entry.group_index] ? kConverted : kCannotCreateOutputFile,
+                entry.output_name);
+    }
+  }
+}
+
+void PairQueue::CommitGroupIfDue() {
+  if (outputs_.size() > 0 &&
+      CurrentSettleClock().now_ns() - group_started_ns_ >= kOutputGroupAgeNs) {
+    CommitGroup();
+  }
 }
 
 // A pair whose character file an earlier pair still waits for would write
@@ -61,11 +101,12 @@ void PairQueue::LookAtDuePairs() {
   }
   waiting_ = waiting;
   next_due_ns_ = next_due;
+  CommitGroupIfDue();
   WriteDoneLines();
 }
 
 void PairQueue::WriteDoneLines() {
-  while (!entries_.empty() && entries_.front().done) {
+  while (!entries_.empty() && entries_.front().done && !entries_.front().in_group) {
     const Entry& entry = entries_.front();
     if (entry.converted) {
       ++processed_count_;
@@ -84,6 +125,7 @@ void PairQueue::Add(const FilePair& pair) {
     next_due_ns_ = waiting_ == 0 ? entry.due_ns : std::min(next_due_ns_, entry.due_ns);
     ++waiting_;
   }
+  CommitGroupIfDue();
   WriteDoneLines();
 }
 
@@ -100,10 +142,14 @@ void PairQueue::Finish() {
   while (waiting_ > 0) {
     const std::int64_t now = clock.now_ns();
     if (next_due_ns_ > now) {
+      // Nothing is held back while the queue sleeps.
+      CommitGroup();
+      WriteDoneLines();
       clock.sleep_ns(next_due_ns_ - now);
     }
     LookAtDuePairs();
   }
+  CommitGroup();
   WriteDoneLines();
 }
 

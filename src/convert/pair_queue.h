@@ -7,6 +7,7 @@
 
 #include "base/native_text.h"
 #include "convert/convert.h"
+#include "convert/replace_file.h"
 #include "convert/report.h"
 
 /// Converts the pairs of a run and writes their status lines in the order
@@ -18,6 +19,12 @@
 /// digests), about 600 bytes with paths of 80 characters. Behind the first
 /// pair that waits, the status lines of the pairs done since are held too,
 /// until it is done.
+///
+/// The new outputs of converted pairs are put in place together (see
+/// OutputGroup), and each pair's line is written only once its output is in
+/// place and on the disk: when kMaxOutputGroup outputs wait, when the oldest
+/// has waited kOutputGroupAgeNs, before the queue sleeps and at Finish. A
+/// pair whose output waits holds its paths and output name until then.
 class PairQueue {
  public:
   /// What a caller that needs more than the line learns of each pair, as it
@@ -49,11 +56,17 @@ class PairQueue {
     PairLooks looks;
     std::int64_t due_ns = 0;
     bool done = false;
-    NativeString line;  ///< Once done: what to write.
+    bool in_group = false;  ///< Done, and its new output waits in `outputs_`.
+    std::size_t group_index = 0;
+    NativeString output_name;  ///< While in the group.
+    NativeString line;         ///< Once done and out of the group: what to write.
     bool converted = false;
   };
 
   void Look(Entry& entry);
+  void SetResult(Entry& entry, ConversionResult result, const NativeString& output_name);
+  void CommitGroup();
+  void CommitGroupIfDue();
   void LookUnlessBlocked(Entry& entry);
   void LookAtDuePairs();
   void WriteDoneLines();
@@ -65,7 +78,15 @@ class PairQueue {
   std::deque<Entry> entries_;
   std::int64_t next_due_ns_ = 0;
   std::size_t waiting_ = 0;
+  OutputGroup outputs_;
+  std::int64_t group_started_ns_ = 0;
 };
+
+/// At most this many new outputs wait to be put in place together.
+inline constexpr std::size_t kMaxOutputGroup = 64;
+
+/// The longest a new output waits to be put in place while the run goes on.
+inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
 
 /// Converts one pair alone, as a run does (a queue of one pair), and tells
 /// its result; `output_name` as LookAtFilePair sets it. Prints nothing.

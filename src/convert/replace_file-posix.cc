@@ -53,27 +53,67 @@ void LockForItsLife(int fd) {
   fcntl(fd, F_OFD_SETLK, &lock);
 }
 
-// Flushed before the rename: after a power cut the name then holds the old
-// contents or the new ones, never data that had not reached the disk.
-bool FlushToDisk(int fd) {
-  while (fsync(fd) != 0) {
-    if (errno != EINTR) {
-      // A file system with no disk behind it has nothing to flush.
-      return errno == EINVAL;
-    }
-  }
-  return true;
-}
-
 // The owner's write bit cleared: the player wants this file kept as it is.
 bool IsReadOnlyFile(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & S_IWUSR) == 0;
 }
 
+// The folder of `path`, for its flush.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
+// Reports the file system's writeback errors since `fd` was opened: a group
+// flushes through its first new file, opened before any of the group's bytes
+// were written, so that none of their errors goes unseen.
+bool FlushFileSystem(int fd) { return syncfs(fd) == 0; }
+
+// The new names reach the disk with the folder. A file system that cannot
+// flush a folder has no disk behind it; a folder that cannot be opened to
+// read is flushed with its whole file system.
+bool FlushFolder(const std::string& folder, int file_of_folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    return FlushFileSystem(file_of_folder);
+  }
+  bool flushed = true;
+  while (fsync(fd) != 0) {
+    if (errno != EINTR) {
+      flushed = errno == EINVAL;
+      break;
+    }
+  }
+  close(fd);
+  return flushed;
+}
+
+void TellGone(const std::string& temporary) {
+  if (g_watch.gone != nullptr) {
+    g_watch.gone(temporary);
+  }
+}
+
 }  // namespace
 
-bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
+OutputGroup::~OutputGroup() {
+  for (const NewFile& file : files_) {
+    Remove(file);
+  }
+}
+
+// Closed, and so unlocked, only once the new name is gone.
+void OutputGroup::Remove(const NewFile& file) {
+  unlink(file.temporary.c_str());
+  TellGone(file.temporary);
+  close(static_cast<int>(file.handle));
+}
+
+bool OutputGroup::Write(const NativeString& path, const void* data, std::size_t size) {
   if (IsReadOnlyFile(path)) {
     return false;
   }
@@ -86,19 +126,47 @@ bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t
   if (g_watch.made != nullptr) {
     g_watch.made(temporary);
   }
-  const bool written =
-      WriteAll(fd, static_cast<const unsigned char*>(data), size) && FlushToDisk(fd);
-  const bool renamed = written && rename(temporary.c_str(), path.c_str()) == 0;
-  if (!renamed) {
-    unlink(temporary.c_str());
+  NewFile file{std::move(temporary), path, fd};
+  if (!WriteAll(fd, static_cast<const unsigned char*>(data), size)) {
+    Remove(file);
+    return false;
   }
-  if (g_watch.gone != nullptr) {
-    g_watch.gone();
+  files_.push_back(std::move(file));
+  return true;
+}
+
+std::vector<bool> OutputGroup::Commit() {
+  std::vector<NewFile> files;
+  files.swap(files_);
+  std::vector<bool> placed(files.size(), false);
+  if (files.empty()) {
+    return placed;
   }
-  // Closed, and so unlocked, only once the new name is gone. The flush has
+  const int first = static_cast<int>(files.front().handle);
+  if (!FlushFileSystem(first)) {
+    for (const NewFile& file : files) {
+      Remove(file);
+    }
+    return placed;
+  }
+  // In the order written, so that of two new files for one output the later
+  // stays.
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    placed[k] = rename(files[k].temporary.c_str(), files[k].path.c_str()) == 0;
+    if (!placed[k]) {
+      unlink(files[k].temporary.c_str());
+    }
+    TellGone(files[k].temporary);
+  }
+  if (!FlushFolder(FolderOf(files.front().path), first)) {
+    placed.assign(placed.size(), false);
+  }
+  // Closed, and so unlocked, once every new name is gone. The flushes have
   // put every byte on the disk already: closing can lose none.
-  close(fd);
-  return renamed;
+  for (const NewFile& file : files) {
+    close(static_cast<int>(file.handle));
+  }
+  return placed;
 }
 
 void WatchNewFiles(const NewFileWatch& watch) { g_watch = watch; }

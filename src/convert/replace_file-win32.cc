@@ -79,30 +79,65 @@ bool WriteToDisk(HANDLE file, const void* data, std::size_t size) {
          FlushFileBuffers(file) != 0;
 }
 
+void TellGone(const std::wstring& temporary) {
+  if (g_watch.gone != nullptr) {
+    g_watch.gone(temporary);
+  }
+}
+
 }  // namespace
 
-bool ReplaceFileContents(const NativeString& path, const void* data, std::size_t size) {
+OutputGroup::~OutputGroup() {
+  for (const NewFile& file : files_) {
+    Remove(file);
+  }
+}
+
+void OutputGroup::Remove(const NewFile& file) {
+  CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+  DeleteFileW(ExtendedLengthPath(file.temporary).c_str());
+  TellGone(file.temporary);
+}
+
+bool OutputGroup::Write(const NativeString& path, const void* data, std::size_t size) {
   if (!MayReplace(path)) {
     return false;
   }
   std::wstring temporary;
-  const HANDLE file = CreateTemporaryFile(path, temporary);
-  if (file == INVALID_HANDLE_VALUE) {
+  const HANDLE handle = CreateTemporaryFile(path, temporary);
+  if (handle == INVALID_HANDLE_VALUE) {
     return false;
   }
   if (g_watch.made != nullptr) {
     g_watch.made(temporary);
   }
-  const bool written = WriteToDisk(file, data, size);
-  const bool closed = CloseHandle(file) != 0;
-  const bool moved = written && closed && MoveIntoPlace(temporary, path);
-  if (!moved) {
-    DeleteFileW(ExtendedLengthPath(temporary).c_str());
+  NewFile file{std::move(temporary), path, reinterpret_cast<std::intptr_t>(handle)};
+  if (!WriteToDisk(handle, data, size)) {
+    Remove(file);
+    return false;
   }
-  if (g_watch.gone != nullptr) {
-    g_watch.gone();
+  files_.push_back(std::move(file));
+  return true;
+}
+
+// Each new file was flushed as it was written; each move is written through.
+// No call that needs no administrator flushes a folder on Windows.
+std::vector<bool> OutputGroup::Commit() {
+  std::vector<NewFile> files;
+  files.swap(files_);
+  std::vector<bool> placed(files.size(), false);
+  // In the order written, so that of two new files for one output the later
+  // stays.
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const NewFile& file = files[k];
+    placed[k] = CloseHandle(reinterpret_cast<HANDLE>(file.handle)) != 0 &&
+                MoveIntoPlace(file.temporary, file.path);
+    if (!placed[k]) {
+      DeleteFileW(ExtendedLengthPath(file.temporary).c_str());
+    }
+    TellGone(file.temporary);
   }
-  return moved;
+  return placed;
 }
 
 void WatchNewFiles(const NewFileWatch& watch) { g_watch = watch; }

@@ -10,6 +10,9 @@
 #include "driver/pairing.h"
 #include "platform/new_files.h"
 
+static_assert(kMaxOutputGroup <= kMaxNewFilesUnderWay,
+              "every new file of a group is removed if a signal ends the program");
+
 namespace {
 
 class PlatformConsole : public ConsoleSink {

@@ -12,11 +12,22 @@
 
 namespace {
 
-// The new file under way, for RemoveNewFile, which a signal handler may call
-// at any moment: a plain array, written only while `g_in_flight` is false.
-char g_in_flight_name[PATH_MAX];
-std::atomic<bool> g_in_flight{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The new files under way, for RemoveNewFiles, which a signal handler may
+// call at any moment: each slot points at a name in `g_names`, or is null.
+// A name is written before its slot points at it, and its bytes are reused
+// only once no slot points at them. The names are packed, so that only the
+// pages they take are ever touched.
+std::atomic<const char*> g_slots[kMaxNewFilesUnderWay];
+char g_names[kMaxNewFilesUnderWay * PATH_MAX];
+std::size_t g_names_used = 0;
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+bool AnyNewFileUnderWay() {
+  for (const std::atomic<const char*>& slot : g_slots) {
+    if (slot.load() != nullptr) return true;
+  }
+  return false;
+}
 
 // The writer's lock, seen from any process that opens the file, whatever
 // PID namespace it runs in. A file system that keeps no locks answers with
@@ -48,19 +59,45 @@ bool IsLeftoverFile(int folder, const char* name, bool (*is_new_file_name)(const
 }  // namespace
 
 void NewFileMade(const NativeString& path) {
-  g_in_flight = false;
-  // A name too long for the array is too long for the system too.
-  if (path.size() < sizeof g_in_flight_name) {
-    std::memcpy(g_in_flight_name, path.c_str(), path.size() + 1);
-    g_in_flight = true;
+  if (!AnyNewFileUnderWay()) {
+    g_names_used = 0;
+  }
+  // A name too long for the room left is too long for the system too: each
+  // name of a full group fits.
+  if (path.size() + 1 > sizeof g_names - g_names_used) {
+    return;
+  }
+  for (std::atomic<const char*>& slot : g_slots) {
+    if (slot.load() == nullptr) {
+      char* const name = g_names + g_names_used;
+      std::memcpy(name, path.c_str(), path.size() + 1);
+      g_names_used += path.size() + 1;
+      slot.store(name);
+      return;
+    }
   }
 }
 
-void NewFileGone() { g_in_flight = false; }
+void NewFileGone(const NativeString& path) {
+  for (std::atomic<const char*>& slot : g_slots) {
+    const char* const name = slot.load();
+    if (name != nullptr && path == name) {
+      slot.store(nullptr);
+      // The room of the newest name is taken back at once: a write that
+      // failed gives back what it took.
+      if (name + path.size() + 1 == g_names + g_names_used) {
+        g_names_used = static_cast<std::size_t>(name - g_names);
+      }
+      return;
+    }
+  }
+}
 
-void RemoveNewFile() {
-  if (g_in_flight.exchange(false)) {
-    unlink(g_in_flight_name);
+void RemoveNewFiles() {
+  for (std::atomic<const char*>& slot : g_slots) {
+    if (const char* const name = slot.exchange(nullptr)) {
+      unlink(name);
+    }
   }
 }
 

@@ -7,10 +7,12 @@
 
 namespace {
 
-// Held from NewFileMade to NewFileGone. A console control handler runs on a
-// thread of its own: taking this lock, it waits until the replace under way
-// has renamed or removed its new file.
+// Held while any new file is under way, from the first NewFileMade to the
+// NewFileGone of the last, all on the thread that converts. A console control
+// handler runs on a thread of its own: taking this lock, it waits until the
+// replace has renamed or removed every new file.
 SRWLOCK g_new_file_lock = SRWLOCK_INIT;
+int g_new_files_under_way = 0;
 
 constexpr ULONGLONG kFileTimeUnitsPerSecond = 10000000;
 
@@ -68,9 +70,17 @@ void RemoveIfFileOfFolder(const std::wstring& path, const std::wstring& final_fo
 
 }  // namespace
 
-void NewFileMade(const NativeString&) { AcquireSRWLockExclusive(&g_new_file_lock); }
+void NewFileMade(const NativeString&) {
+  if (g_new_files_under_way++ == 0) {
+    AcquireSRWLockExclusive(&g_new_file_lock);
+  }
+}
 
-void NewFileGone() { ReleaseSRWLockExclusive(&g_new_file_lock); }
+void NewFileGone(const NativeString&) {
+  if (--g_new_files_under_way == 0) {
+    ReleaseSRWLockExclusive(&g_new_file_lock);
+  }
+}
 
 void WaitForNewFileToGo() {
   // Kept for good: the program ends, and no new file may start meanwhile.

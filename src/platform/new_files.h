@@ -3,27 +3,31 @@
 #include "base/native_text.h"
 
 // The new files that the output replace writes beside each output before it
-// renames them into place: the one under way, and those that ended runs left.
+// renames them into place: those under way, and those that ended runs left.
+
+/// How many new files may be under way at once: the replace commits its
+/// group of new files before it holds more.
+inline constexpr int kMaxNewFilesUnderWay = 64;
 
 /// Called once the new file at `path` exists, by the thread that made it,
 /// which holds it (a lock, an open handle) until it is renamed or removed.
 /// On POSIX its name is kept, so that a signal that ends the program removes
-/// it; on Windows the console event that ends the program waits until
-/// NewFileGone.
+/// it; on Windows the console event that ends the program waits until every
+/// new file under way is gone.
 void NewFileMade(const NativeString& path);
 
-/// Called once that new file was renamed into place or removed.
-void NewFileGone();
+/// Called once the new file at `path` was renamed into place or removed.
+void NewFileGone(const NativeString& path);
 
 #ifdef _WIN32
-/// Waits until the new file under way, if any, is renamed or removed, and
-/// keeps any other from being made: the program is about to end on a console
-/// event. Called on the console event's own thread.
+/// Waits until no new file is under way, and keeps any other from being
+/// made: the program is about to end on a console event. Called on the
+/// console event's own thread.
 void WaitForNewFileToGo();
 #else
-/// Removes the new file that is under way, if any: the program is about to
-/// end on a signal. Safe in a signal handler.
-void RemoveNewFile();
+/// Removes every new file that is under way: the program is about to end on
+/// a signal. Safe in a signal handler.
+void RemoveNewFiles();
 #endif
 
 /// A new file not written to for this long may be a leftover. Writing and

@@ -146,7 +146,7 @@ void RaiseWithDefaultAction(int signal_number, struct sigaction* ours) {
 void EndOnSignal(int signal_number) {
   g_at_pause = false;
   SetTerminalBack();
-  RemoveNewFile();
+  RemoveNewFiles();
   RaiseWithDefaultAction(signal_number, nullptr);
 }
 

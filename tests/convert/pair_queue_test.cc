@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -155,6 +156,94 @@ TEST_F(PairQueueTest, OpensOnePathShowsTheOtherAndWritesIntoTheOutputFolder) {
   EXPECT_EQ(processed, 1u);
   EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>a</ui>"));
   EXPECT_EQ(ListFolder("."), "A_sc.tmp cache full out");
+}
+
+// Files that have held still an hour are taken at their first look.
+void MakeEveryFileOld() {
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + 3'600'000'000'000;
+  };
+}
+
+// A converted pair's output is put in place, and its line written, with its
+// group: once the group is full, once its oldest output has waited long
+// enough, and at the end; never before.
+TEST_F(PairQueueTest, LinesComeOutOnceTheirGroupIsInPlace) {
+  MakeEveryFileOld();
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  NativeString expected;
+  const int full = static_cast<int>(kMaxOutputGroup);
+  for (int k = 0; k < full - 1; ++k) {
+    queue.Add(YoungPair(k));
+    expected += Success(k);
+  }
+  EXPECT_EQ(console.text_, NativeString());
+  EXPECT_FALSE(std::filesystem::exists("out/ui.100.xml"));
+  queue.Add(YoungPair(full - 1));
+  expected += Success(full - 1);
+  EXPECT_EQ(console.text_, expected);
+  EXPECT_EQ(ReadBytes("out/ui.100.xml"), Utf16Of("<ui>" + Name(0) + "</ui>"));
+
+  queue.Add(YoungPair(full));
+  g_pretend_now_ns += kOutputGroupAgeNs - 1;
+  queue.Add(YoungPair(full + 1));
+  EXPECT_EQ(console.text_, expected);
+  g_pretend_now_ns += 1;
+  queue.Add(YoungPair(full + 2));
+  expected += Success(full) + Success(full + 1) + Success(full + 2);
+  EXPECT_EQ(console.text_, expected);
+
+  queue.Add(YoungPair(full + 3));
+  queue.Finish();
+  EXPECT_EQ(console.text_, expected + Success(full + 3));
+  EXPECT_EQ(processed, static_cast<unsigned>(full + 4));
+  EXPECT_EQ(g_sleeps, 0);
+}
+
+// Before the queue sleeps for the pairs that wait, the outputs done so far
+// are put in place and their lines written.
+const StringConsole* g_watched_console = nullptr;
+NativeString g_text_before_sleep;
+
+TEST_F(PairQueueTest, NoLineIsHeldBackWhileTheQueueSleeps) {
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  MakeEveryFileOld();
+  queue.Add(YoungPair(1));
+  CurrentSettleClock().file_time_age_ns = NanosecondsSince;
+  queue.Add(YoungPair(2));
+  EXPECT_EQ(console.text_, NativeString());
+  g_watched_console = &console;
+  CurrentSettleClock().sleep_ns = [](std::int64_t duration) {
+    g_text_before_sleep = g_watched_console->text_;
+    g_pretend_now_ns += duration;
+  };
+  queue.Finish();
+  EXPECT_EQ(g_text_before_sleep, Success(1));
+  EXPECT_EQ(console.text_, Success(1) + Success(2));
+}
+
+// Two pairs of one group that write one output: the later pair's layout is
+// renamed last, so it stays.
+TEST_F(PairQueueTest, OfTwoOutputsOfOneNameInAGroupTheLaterStays) {
+  MakeEveryFileOld();
+  WriteBytes("cache/C@S.tmp", CharacterFile(7));
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the earlier pair</ui>"));
+  WriteBytes("backup/C@S_sc.tmp", SettingsFile("<ui>the later pair</ui>"));
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  const NativeString character = NativeOf("cache/C@S.tmp");
+  queue.Add({character, NativeOf("cache/C@S_sc.tmp"), NativeOf("cache/C@S_sc.tmp")});
+  queue.Add({character, NativeOf("backup/C@S_sc.tmp"), NativeOf("backup/C@S_sc.tmp")});
+  EXPECT_EQ(console.text_, NativeString());
+  queue.Finish();
+  EXPECT_EQ(processed, 2u);
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>the later pair</ui>"));
+  EXPECT_EQ(ListFolder("out"), "ui.7.xml");
 }
 
 std::int64_t g_marker_time = 0;

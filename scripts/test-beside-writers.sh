@@ -2,19 +2,22 @@
 # Runs the Linux tests of an existing build the way a busy desktop meets
 # them: /tmp on a tmpfs of its own (where inode numbers come in order),
 # beside a program that keeps creating files there and holding the newest
-# of them open for writing. Needs root, for a private mount namespace; the
-# machine's own /tmp is left alone. Not a step of scripts/test.sh: run it by
-# hand after a change to the tests, two at once for a loaded machine.
+# of them open for writing; each run may be SIDE_BY_SIDE runs at once, for
+# a loaded machine. Needs root, for a private mount namespace; the machine's
+# own /tmp is left alone. Not a step of scripts/test.sh: run it by hand
+# after a change to the tests.
 #
-#   scripts/test-beside-writers.sh [RUNS [CTEST ARGUMENT...]]   # e.g. 5 -R unit
+#   scripts/test-beside-writers.sh [RUNS [SIDE_BY_SIDE [CTEST ARGUMENT...]]]
+#   scripts/test-beside-writers.sh 5 1 -R unit
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${1:-5}
-shift || true
+side_by_side=${2:-1}
+shift 2 || shift $#
 if [ "${TARNWICK_PRIVATE_TMP:-}" != 1 ]; then
   [ "$(id -u)" -eq 0 ] || { echo "needs root, for a mount namespace of its own" >&2; exit 77; }
-  TARNWICK_PRIVATE_TMP=1 exec unshare --mount --propagation private "$0" "$runs" "$@"
+  TARNWICK_PRIVATE_TMP=1 exec unshare --mount --propagation private "$0" "$runs" "$side_by_side" "$@"
 fi
 
 mount -t tmpfs -o mode=1777 tarnwick-busy-tmp /tmp
@@ -40,13 +43,25 @@ while True:
 EOF
 writer=$!
 trap 'kill "$writer" 2>/dev/null || true' EXIT
+until [ "$(ls "$busy" | wc -l)" -ge 100 ]; do sleep 0.1; done
 
 failed=0
 for run in $(seq "$runs"); do
-  echo "==> run $run of $runs, beside $(ls "$busy" | wc -l) files held open in a tmpfs /tmp"
-  if ! ctest --preset linux --output-on-failure "$@"; then
-    failed=$((failed + 1))
-  fi
+  echo "==> run $run of $runs: $side_by_side at once, beside $(ls "$busy" | wc -l) files held open in a tmpfs /tmp"
+  pids=()
+  for copy in $(seq "$side_by_side"); do
+    # A job that a script starts in the background ignores SIGINT and
+    # SIGQUIT, and so would the programs that the tests send them to.
+    env --default-signal=INT,QUIT ctest --preset linux --output-on-failure "$@" \
+      >"$busy.log.$copy" 2>&1 &
+    pids+=($!)
+  done
+  for copy in $(seq "$side_by_side"); do
+    status=0
+    wait "${pids[$((copy - 1))]}" || status=$?
+    cat "$busy.log.$copy"
+    [ "$status" -eq 0 ] || failed=$((failed + 1))
+  done
 done
-echo "runs: $((runs - failed)) passed, $failed failed"
+echo "test runs: $((runs * side_by_side - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

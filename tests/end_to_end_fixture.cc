@@ -153,6 +153,25 @@ void EndToEndTest::AddPair(const std::string& name, const std::string& character
   WriteBytes(cache_ + name + "_sc.tmp", settings);
 }
 
+std::unique_ptr<BackgroundProgram> EndToEndTest::StartHelper(const std::vector<std::string>& argv,
+                                                             const std::string& ready) {
+  std::string starts;
+  for (int start = 1; start <= 3; ++start) {
+    auto helper = std::make_unique<BackgroundProgram>(argv, environment_);
+    const std::string said = helper->ReadLine();
+    if (said == ready) return helper;
+    const std::string errors = helper->Errors();
+    const int status = helper->Finish();
+    starts += "start " + std::to_string(start) + ": said \"" + said + "\", exit status " +
+              std::to_string(status) + ", standard error:\n" + errors + "\n";
+    if (!said.empty()) break;
+  }
+  std::string command;
+  for (const std::string& argument : argv) command += (command.empty() ? "" : " ") + argument;
+  ADD_FAILURE() << command << " never said \"" << ready << "\":\n" << starts;
+  return nullptr;
+}
+
 void MakeHourOld(const std::string& path) {
   timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,15 @@ class EndToEndTest : public ::testing::Test {
   std::string ProgramName() const;
 
   void AddPair(const std::string& name, const std::string& character, const std::string& settings);
+
+  /// Starts a helper beside the program under test and waits for its first
+  /// line, `ready`, which it says once it has done its part (holds a file
+  /// open, has started the program). A helper that ends without a word did
+  /// nothing: Wine may fail to start a program at all on a busy machine, so
+  /// it is started anew, three times at most. Null, with a failure that
+  /// tells what it said, when it never says `ready`.
+  std::unique_ptr<BackgroundProgram> StartHelper(const std::vector<std::string>& argv,
+                                                 const std::string& ready);
 
   /// Runs the program as Run does, through the command `starter` first.
   ProgramRun RunStartedBy(std::vector<std::string> starter,

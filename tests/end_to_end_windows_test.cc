@@ -114,19 +114,19 @@ TEST_F(WindowsEndToEndTest, AnOutputFileAnotherProgramKeepsOpenIsLeftAsItWas) {
 TEST_F(WindowsEndToEndTest, CtrlCMidReplaceLeavesTheEarlierLayoutAndNoNewFile) {
   AddPair("Ctl@S", CharacterFile(44), SettingsFile("<ui>new</ui>"));
   WriteBytes(program_folder_ + "/ui.44.xml", "an earlier layout");
-  BackgroundProgram holder({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.44.xml")},
-                           environment_);
-  ASSERT_EQ(holder.ReadLine(), "held") << holder.Errors();
-  BackgroundProgram run(
-      {"wine", Helper("press_ctrl_c.exe"), Shown(program_folder_ + "/Tarnwick.exe")}, environment_);
-  ASSERT_EQ(run.ReadLine(), "started") << run.Errors();
+  const auto holder =
+      StartHelper({"wine", g_under_test.holder, Shown(program_folder_ + "/ui.44.xml")}, "held");
+  ASSERT_NE(holder, nullptr);
+  const auto run = StartHelper(
+      {"wine", Helper("press_ctrl_c.exe"), Shown(program_folder_ + "/Tarnwick.exe")}, "started");
+  ASSERT_NE(run, nullptr);
   for (int waited_ms = 0; ListFolder(program_folder_).find(".part") == std::string::npos;
        waited_ms += 2) {
     ASSERT_LT(waited_ms, 20000) << "no new file";
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  const int exit_code = run.Finish();
-  EXPECT_EQ(holder.Finish(), 0);
+  const int exit_code = run->Finish();
+  EXPECT_EQ(holder->Finish(), 0);
   // Wine ends a program on Ctrl+C with status 0; one that Ctrl+C missed
   // would wait at its pause, and the helper say 3.
   EXPECT_EQ(exit_code, 0);

@@ -309,7 +309,7 @@ TEST_F(GroupCommitTest, ALowLimitOnOpenFilesMakesSmallerGroups) {
       (void)entry;
       ++open_files;
     }
-    const rlim_t limit = static_cast<rlim_t>(open_files) + 8;
+    const rlim_t limit = static_cast<rlim_t>(open_files) + 4;
     const rlimit few = {limit, limit};
     setrlimit(RLIMIT_NOFILE, &few);
     NativeString expected;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -9,6 +11,12 @@
 #include "convert/convert.h"
 #include "convert/replace_file.h"
 #include "convert/report.h"
+
+/// At most this many new outputs wait to be put in place together.
+inline constexpr std::size_t kMaxOutputGroup = 64;
+
+/// The longest a new output waits to be put in place while the run goes on.
+inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
 
 /// Converts the pairs of a run and writes their status lines in the order
 /// the pairs were added. A pair whose files can be taken at their first look
@@ -22,7 +30,8 @@
 ///
 /// The new outputs of converted pairs are put in place together (see
 /// OutputGroup), and each pair's line is written only once its output is in
-/// place and on the disk: when kMaxOutputGroup outputs wait, when the oldest
+/// place and on the disk: when kMaxOutputGroup outputs wait (fewer under a low
+/// limit on open files, see OutputGroup::MaxOpenFiles), when the oldest
 /// has waited kOutputGroupAgeNs, before the queue sleeps and at Finish. A
 /// pair whose output waits holds its paths and output name until then.
 class PairQueue {
@@ -79,14 +88,9 @@ class PairQueue {
   std::int64_t next_due_ns_ = 0;
   std::size_t waiting_ = 0;
   OutputGroup outputs_;
+  std::size_t group_limit_ = std::min(kMaxOutputGroup, OutputGroup::MaxOpenFiles());
   std::int64_t group_started_ns_ = 0;
 };
-
-/// At most this many new outputs wait to be put in place together.
-inline constexpr std::size_t kMaxOutputGroup = 64;
-
-/// The longest a new output waits to be put in place while the run goes on.
-inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
 
 /// Converts one pair alone, as a run does (a queue of one pair), and tells
 /// its result; `output_name` as LookAtFilePair sets it. Prints nothing.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,18 @@ void TellGone(const std::string& temporary) {
 }
 
 }  // namespace
+
+std::size_t OutputGroup::MaxOpenFiles() {
+  // Room for the standard streams, the inputs, the folders and the census.
+  constexpr rlim_t kKeptForTheRest = 32;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return SIZE_MAX;
+  }
+  return limit.rlim_cur > kKeptForTheRest + 2
+             ? static_cast<std::size_t>((limit.rlim_cur - kKeptForTheRest) / 2)
+             : 1;
+}
 
 OutputGroup::~OutputGroup() {
   for (const NewFile& file : files_) {

@@ -87,6 +87,9 @@ void TellGone(const std::wstring& temporary) {
 
 }  // namespace
 
+// Handles are not counted against a limit of the process.
+std::size_t OutputGroup::MaxOpenFiles() { return SIZE_MAX; }
+
 OutputGroup::~OutputGroup() {
   for (const NewFile& file : files_) {
     Remove(file);

@@ -32,6 +32,10 @@ class OutputGroup {
   /// failure, with the new file removed and `path` left as it was.
   bool Write(const NativeString& path, const void* data, std::size_t size);
 
+  /// How many new files a group may hold open at once: on POSIX about half
+  /// of what the process's limit on open files leaves, at least one.
+  static std::size_t MaxOpenFiles();
+
   /// How many new files wait for Commit.
   std::size_t size() const { return files_.size(); }
 

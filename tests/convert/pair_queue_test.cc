@@ -158,11 +158,13 @@ TEST_F(PairQueueTest, OpensOnePathShowsTheOtherAndWritesIntoTheOutputFolder) {
   EXPECT_EQ(ListFolder("."), "A_sc.tmp cache full out");
 }
 
-// Files that have held still an hour are taken at their first look.
+// Files that have held still an hour, on a file system whose stamps are
+// trusted, are taken at their first look.
 void MakeEveryFileOld() {
   CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
     return NanosecondsSince(file_time) + 3'600'000'000'000;
   };
+  CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kTrusted; };
 }
 
 // A converted pair's output is put in place, and its line written, with its

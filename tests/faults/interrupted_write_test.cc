@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -295,6 +296,32 @@ TEST_F(GroupCommitTest, ASignalRemovesEveryNewFileOfTheGroup) {
     listing += " " + Output(k);
   }
   EXPECT_EQ(ListFolder("."), listing);
+}
+
+// Under a limit on open files that a group of ten new files would pass, the
+// groups are smaller, and every pair still gets its layout.
+TEST_F(GroupCommitTest, ALowLimitOnOpenFilesMakesSmallerGroups) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    int open_files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      (void)entry;
+      ++open_files;
+    }
+    const rlim_t limit = static_cast<rlim_t>(open_files) + 4;
+    const rlimit few = {limit, limit};
+    setrlimit(RLIMIT_NOFILE, &few);
+    NativeString expected;
+    for (int k = 1; k <= kPairs; ++k) expected += Line(k, true);
+    _exit(Run() == expected ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  for (int k = 1; k <= kPairs; ++k) {
+    EXPECT_EQ(ReadBytes(Output(k)), Utf16Of(Layout(k)));
+  }
 }
 
 struct GroupFault {

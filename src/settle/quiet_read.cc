@@ -123,9 +123,27 @@ bool MayTake(const InputFile& file, bool ended, std::int64_t still_ns, std::int6
   }
   if (WriterOfFile(file, quiet_since_ns) == WriterCheck::kOpen) {
     looks.long_wait = true;
+    looks.reason = WaitReason::kWriterHolds;
     return false;
   }
   return true;
+}
+
+// When a file that waits will be taken if it holds still from now on (at
+// the first look once it has held still long enough), or else given up.
+std::int64_t TakenOrGivenUpAt(const FileLooks& looks, std::int64_t still_by_stamp,
+                              std::int64_t started, std::int64_t ended, std::int64_t due_ns,
+                              std::int64_t given_up_ns) {
+  if (!looks.long_wait) {
+    return due_ns;
+  }
+  if (!looks.held) {
+    return std::min(ended + kLongStillNs, given_up_ns);
+  }
+  const std::int64_t quiet_since = still_by_stamp > 0
+                                       ? std::min(looks.still_since_ns, started - still_by_stamp)
+                                       : looks.still_since_ns;
+  return std::min(std::max(due_ns, quiet_since + kLongStillNs), given_up_ns);
 }
 
 }  // namespace
@@ -135,6 +153,8 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   const SettleClock& clock = CurrentSettleClock();
   const FileFacts& facts = CurrentFileFacts();
   const std::int64_t started = clock.now_ns();
+  const WaitReason earlier_reason = looks.reason;
+  looks.reason = WaitReason::kNone;
   if (looks.first_read_ns < 0) {
     looks.first_read_ns = started;
   }
@@ -179,6 +199,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
       const std::int64_t still = started - looks.still_since_ns;
       if (MayTake(file, got.ended, still, looks.still_since_ns, still >= kSettleIntervalNs,
                   looks)) {
+        looks.reason = WaitReason::kNone;
         return LookOutcome::kTaken;
       }
     } else {
@@ -187,6 +208,11 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   }
   if (!got.ended) {
     looks.long_wait = true;
+    looks.reason = WaitReason::kLayoutNotEnded;
+  } else if (looks.reason == WaitReason::kNone) {
+    // A file that needs the long stillness needs it for what was seen then.
+    const bool long_reason = looks.long_wait && earlier_reason != WaitReason::kNone;
+    looks.reason = long_reason ? earlier_reason : WaitReason::kYoung;
   }
   // Checked after every read, so that reads slower than the interval cannot
   // go on past the deadline.
@@ -195,5 +221,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     return LookOutcome::kFailed;
   }
   due_ns = ended + kSettleIntervalNs;
+  looks.until_ns = TakenOrGivenUpAt(looks, still_by_stamp, started, ended, due_ns,
+                                    looks.first_read_ns + longest);
   return LookOutcome::kAgain;
 }

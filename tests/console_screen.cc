@@ -47,7 +47,7 @@ bool Save(const wchar_t* path, const std::wstring& cells) {
 
 int wmain(int argc, wchar_t** argv) {
   const bool early = argc > 1 && std::wstring(argv[1]) == L"--when";
-  const int first = early ? 3 : 1;
+  const int first = early ? 4 : 1;
   if (argc < first + 2) {
     std::fputs("usage: console_screen [--when TEXT EARLY] OUTPUT PROGRAM [ARGUMENT...]\n", stderr);
     return 2;

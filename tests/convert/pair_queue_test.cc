@@ -225,6 +225,7 @@ void PutMarker() {
 // A character file saved a moment ago beside an old settings file: the
 // character file is the one waited for.
 TEST_F(PairQueueTest, AWaitForTheCharacterFileNamesIt) {
+  CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kTrusted; };
   WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>c</ui>"));
   PutMarker();
   WriteBytes("cache/C@S.tmp", CharacterFile(7));

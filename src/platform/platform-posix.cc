@@ -366,8 +366,14 @@ class PosixPlatform : public Platform {
     if (!smart_terminal_) {
       return;
     }
+    if (!OwnsOutputForeground()) {
+      // A job sent to the background had its line taken back as it stopped;
+      // the row the cursor is on now is the shell's.
+      g_live_line_shown = false;
+      return;
+    }
     const std::size_t cells = LiveLineCells();
-    if (cells == 0 || !OwnsOutputForeground()) {
+    if (cells == 0) {
       EraseLiveLine();
       return;
     }
@@ -376,8 +382,8 @@ class PosixPlatform : public Platform {
     const std::string text = "\r" + FitLiveLine(line, cells, !utf8_) + "\x1b[K\r";
     {
       const HandledSignalsBlocked blocked;
-      std::memcpy(g_live_line, text.data(), text.size());
-      g_live_line_size = text.size();
+      g_live_line_size = std::min(text.size(), sizeof g_live_line);
+      std::memcpy(g_live_line, text.data(), g_live_line_size);
       // Marked before it is written: a signal during the write takes it back.
       g_live_line_shown = true;
     }

@@ -221,6 +221,7 @@ class WaitLineTest : public TerminalTest {
     if (IsSkipped()) return;
     environment_.push_back("TERM=xterm");
     environment_.push_back("LANG=C.UTF-8");
+    DateHourAhead(cache_ + "A@S_sc.tmp");
   }
 
   TerminalRun RunOnTerminalOf(int columns, TerminalScript script = {kPausePrompt, "q"}) {
@@ -229,12 +230,13 @@ class WaitLineTest : public TerminalTest {
   }
 };
 
-// A pair saved a moment ago waits one interval. The terminal shows which
+// A pair saved a moment ago (or dated ahead) waits one interval. The terminal shows which
 // file, why and for how long at once; the line then goes, also from under a
 // status line shorter than itself, and the screen ends as the same run's
 // output to a file would leave it.
 TEST_F(WaitLineTest, SaysWhatTheRunWaitsForThenLeavesTheScreenAsARedirectedRun) {
   WriteBytes(root_ + "/caller/A@S_sc.tmp", SettingsFile("<ui/>"));
+  DateHourAhead(root_ + "/caller/A@S_sc.tmp");
   TerminalScript script{kPausePrompt, "q"};
   script.columns = 80;
   const TerminalRun run =
@@ -286,6 +288,7 @@ TEST_F(WaitLineTest, NeverWrapsOnANarrowTerminal) {
   for (const int columns : {20, 33, 80}) {
     // Saved anew, so that each run waits.
     AddPair(wide_name, CharacterFile(2), SettingsFile("<ui/>"));
+    DateHourAhead(cache_ + wide_name + "_sc.tmp");
     TerminalScript script{kPausePrompt, "q"};
     script.columns = columns;
     const TerminalRun run = RunProgramOnTerminal(

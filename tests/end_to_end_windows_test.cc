@@ -273,11 +273,12 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.82.xml"), Utf16Of("<ui>e</ui>"));
 }
 
-// A pair saved a moment ago waits one interval. On a console, the line says
+// A pair dated ahead waits one interval, as one saved a moment ago. On a console, the line says
 // which file and why while the run waits, and leaves the screen as the same
 // run's output to a file would be: line for line, up to the pause.
 TEST_F(WindowsEndToEndTest, OnAConsoleAWaitShowsALineThatLeavesNoTrace) {
   AddPair("W@S", CharacterFile(91), SettingsFile("<ui>w</ui>"));
+  DateHourAhead(cache_ + "W@S_sc.tmp");
   const std::string waiting_file = root_ + "/waiting";
   const std::string screen_file = root_ + "/screen";
   TerminalScript script{"Press any key", "\r"};

@@ -177,6 +177,11 @@ void MakeHourOld(const std::string& path) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
+void DateHourAhead(const std::string& path) {
+  timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) + 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {

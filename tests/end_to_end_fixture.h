@@ -84,6 +84,11 @@ class EndToEndTest : public ::testing::Test {
 /// back, becomes now.
 void MakeHourOld(const std::string& path);
 
+/// Dates the last write of `path` an hour ahead, as a machine whose clock
+/// runs ahead would: however long the program takes to start, the file is
+/// read twice, the settle interval apart.
+void DateHourAhead(const std::string& path);
+
 /// Skips a test of what only the Linux program has.
 #define SKIP_UNDER_WINE() \
   if (g_under_test.under_wine) GTEST_SKIP() << "Linux program only"

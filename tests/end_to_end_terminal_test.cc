@@ -1,10 +1,14 @@
 // The pause on a real terminal (the Linux program): whatever key, signal or
 // job control meets it, the terminal is left as the program found it, and
-// only a terminal that is the program's own is touched at all.
+// only a terminal that is the program's own is touched at all. The line that
+// says what a run waits for shows on a terminal only, and leaves nothing.
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "end_to_end_fixture.h"
 #include "fixtures.h"
@@ -132,6 +136,198 @@ TEST_F(TerminalTest, ABackgroundRunNeitherTouchesTheTerminalNorWaits) {
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_TRUE(run.terminal_restored);
   EXPECT_TRUE(run.output.ends_with(kClosing)) << run.output;
+}
+
+// What a terminal `columns` wide shows once it got `bytes`: its rows, each
+// without the blanks at its end, and the empty rows at the bottom left out.
+// It knows what the program may write: text in UTF-8, CR, LF and the erase
+// to the end of the line; anything else shows as a '#'. Wide characters take
+// two columns, by the C library's count.
+struct Screen {
+  std::vector<std::string> rows;
+  bool wrapped = false;  ///< Some text ran past the last column.
+};
+
+Screen ScreenOf(const std::string& bytes, std::size_t columns) {
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  const locale_t previous = uselocale(utf8);
+  std::vector<std::vector<std::string>> cells(1, std::vector<std::string>(columns, " "));
+  Screen screen;
+  std::size_t row = 0;
+  std::size_t column = 0;
+  for (std::size_t at = 0; at < bytes.size();) {
+    if (bytes.compare(at, 3, "\x1b[K") == 0) {
+      for (std::size_t k = column; k < columns; ++k) cells[row][k] = " ";
+      at += 3;
+      continue;
+    }
+    const char c = bytes[at];
+    if (c == '\r' || c == '\n') {
+      column = c == '\r' ? 0 : column;
+      if (c == '\n' && ++row == cells.size()) cells.emplace_back(columns, " ");
+      ++at;
+      continue;
+    }
+    std::mbstate_t state{};
+    wchar_t wide = L'#';
+    std::size_t length = std::mbrtowc(&wide, bytes.data() + at, bytes.size() - at, &state);
+    if (length == 0 || length > 4 || wide < 0x20) {
+      wide = L'#';
+      length = 1;
+    }
+    const std::size_t width = wcwidth(wide) == 2 ? 2 : 1;
+    if (column + width > columns) {
+      screen.wrapped = true;
+      column = 0;
+      if (++row == cells.size()) cells.emplace_back(columns, " ");
+    }
+    cells[row][column] = wide == L'#' ? "#" : bytes.substr(at, length);
+    if (width == 2) cells[row][column + 1] = "";
+    column += width;
+    at += length;
+  }
+  uselocale(previous);
+  freelocale(utf8);
+  for (const std::vector<std::string>& line : cells) {
+    std::string text;
+    for (const std::string& cell : line) text += cell;
+    screen.rows.push_back(text.substr(0, text.find_last_not_of(' ') + 1));
+  }
+  while (!screen.rows.empty() && screen.rows.back().empty()) screen.rows.pop_back();
+  return screen;
+}
+
+// The output up to the end of the first live line.
+std::string UpToFirstLiveLine(const std::string& output) {
+  const std::size_t line = output.find("\rWaiting");
+  const std::size_t end = line == std::string::npos ? line : output.find("\x1b[K", line);
+  return end == std::string::npos ? output : output.substr(0, end + 3);
+}
+
+// Every live line the program drew, as drawn.
+std::vector<std::string> LiveLines(const std::string& output) {
+  std::vector<std::string> lines;
+  for (std::size_t at = output.find("\rWaiting"); at != std::string::npos;
+       at = output.find("\rWaiting", at + 1)) {
+    lines.push_back(output.substr(at + 1, output.find("\x1b[K", at) - at - 1));
+  }
+  return lines;
+}
+
+class WaitLineTest : public TerminalTest {
+ protected:
+  void SetUp() override {
+    TerminalTest::SetUp();
+    if (IsSkipped()) return;
+    environment_.push_back("TERM=xterm");
+    environment_.push_back("LANG=C.UTF-8");
+    DateHourAhead(cache_ + "A@S_sc.tmp");
+  }
+
+  TerminalRun RunOnTerminalOf(int columns, TerminalScript script = {kPausePrompt, "q"}) {
+    script.columns = columns;
+    return RunOnTerminal(script);
+  }
+};
+
+// A pair saved a moment ago (or dated ahead) waits one interval. The terminal shows which
+// file, why and for how long at once; the line then goes, also from under a
+// status line shorter than itself, and the screen ends as the same run's
+// output to a file would leave it.
+TEST_F(WaitLineTest, SaysWhatTheRunWaitsForThenLeavesTheScreenAsARedirectedRun) {
+  WriteBytes(root_ + "/caller/A@S_sc.tmp", SettingsFile("<ui/>"));
+  DateHourAhead(root_ + "/caller/A@S_sc.tmp");
+  TerminalScript script{kPausePrompt, "q"};
+  script.columns = 80;
+  const TerminalRun run =
+      RunProgramOnTerminal({program_folder_ + "/" + ProgramName(), "A@S_sc.tmp"}, environment_,
+                           root_ + "/caller", script);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.terminal_restored);
+  const Screen waiting = ScreenOf(UpToFirstLiveLine(run.output), 80);
+  ASSERT_FALSE(waiting.rows.empty());
+  const std::string& line = waiting.rows.back();
+  // Under load the first look may end late.
+  EXPECT_TRUE(line == "Waiting up to 2 s for \"A@S_sc.tmp\": being saved" ||
+              line == "Waiting up to 1 s for \"A@S_sc.tmp\": being saved")
+      << line;
+  const ProgramRun redirected = Run({"A@S_sc.tmp"});
+  EXPECT_EQ(redirected.output, Header() + Success("A@S_sc.tmp", "1") + Closing(1) + Pause());
+  const Screen final_screen = ScreenOf(run.output, 80);
+  EXPECT_EQ(final_screen.rows, ScreenOf(ThroughTerminal(redirected.output), 80).rows) << run.output;
+}
+
+// Ctrl+C during the wait: the line is taken back, the terminal's settings
+// are as they were.
+TEST_F(WaitLineTest, CtrlCDuringTheWaitLeavesNoLine) {
+  const TerminalRun run = RunOnTerminalOf(80, {"\rWaiting", "\x03"});
+  EXPECT_EQ(run.end_signal, SIGINT);
+  EXPECT_TRUE(run.terminal_restored);
+  const Screen screen = ScreenOf(run.output, 80);
+  ASSERT_FALSE(screen.rows.empty());
+  EXPECT_EQ(screen.rows.back(), "Current Dir: " + program_folder_) << run.output;
+}
+
+// Ctrl+Z takes the line back, so that the shell's own text finds the row
+// empty; "fg" draws it again at once.
+TEST_F(WaitLineTest, AStopTakesTheLineBackAndTheContinueDrawsItAgain) {
+  TerminalScript script{"\rWaiting", "q", SIGTSTP};
+  script.continue_after_stop = true;
+  const TerminalRun run = RunOnTerminalOf(80, script);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.terminal_restored);
+  EXPECT_NE(run.output.find("\r\x1b[K\rWaiting"), std::string::npos) << run.output;
+  EXPECT_NE(run.shown_after_continue.find("\rWaiting"), std::string::npos)
+      << run.shown_after_continue;
+}
+
+// However narrow the terminal and however long or wide the path, the line
+// never runs past the last column.
+TEST_F(WaitLineTest, NeverWrapsOnANarrowTerminal) {
+  const std::string wide_name = "\xE6\x9D\x8E\xE9\x9B\xB7\xE6\x9D\x8E\xE9\x9B\xB7@S";  // 李雷李雷
+  for (const int columns : {20, 33, 80}) {
+    // Saved anew, so that each run waits.
+    AddPair(wide_name, CharacterFile(2), SettingsFile("<ui/>"));
+    DateHourAhead(cache_ + wide_name + "_sc.tmp");
+    TerminalScript script{kPausePrompt, "q"};
+    script.columns = columns;
+    const TerminalRun run = RunProgramOnTerminal(
+        {program_folder_ + "/" + ProgramName(), cache_ + wide_name + "_sc.tmp"}, environment_,
+        root_ + "/caller", script);
+    EXPECT_EQ(run.exit_code, 0);
+    const std::vector<std::string> lines = LiveLines(run.output);
+    EXPECT_FALSE(lines.empty()) << run.output;
+    for (const std::string& line : lines) {
+      const Screen screen = ScreenOf(line, static_cast<std::size_t>(columns));
+      EXPECT_FALSE(screen.wrapped) << columns << ": " << line;
+      EXPECT_EQ(screen.rows.size(), 1u) << line;
+    }
+    if (columns == 80 && !lines.empty()) {
+      EXPECT_NE(lines[0].find(wide_name + "_sc.tmp\": being saved"), std::string::npos) << lines[0];
+    }
+  }
+}
+
+// No live line where it could leave a trace: a terminal that cannot move
+// its cursor back, or one that does not tell its width; nor on a pipe
+// (every other end-to-end test).
+TEST_F(WaitLineTest, NothingOnATerminalThatCannotTakeItBack) {
+  for (const std::string term : {"TERM=dumb", ""}) {
+    std::vector<std::string> environment;
+    for (const std::string& variable : environment_) {
+      if (!variable.starts_with("TERM=")) environment.push_back(variable);
+    }
+    if (!term.empty()) environment.push_back(term);
+    TerminalScript script{kPausePrompt, "q"};
+    script.columns = 80;
+    const TerminalRun run = RunProgramOnTerminal({program_folder_ + "/" + ProgramName()},
+                                                 environment, root_ + "/caller", script);
+    EXPECT_EQ(run.output, ThroughTerminal(Header() + Success(cache_shown_ + "A@S_sc.tmp", "1") +
+                                          Closing(1) + kPausePrompt + "\n"))
+        << term;
+  }
+  const TerminalRun untold = RunOnTerminalOf(0);
+  EXPECT_EQ(untold.output.find("Waiting"), std::string::npos) << untold.output;
 }
 
 }  // namespace

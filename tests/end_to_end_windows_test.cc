@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +34,44 @@ bool ScreenHolds(const std::string& screen, const std::string& text) {
     if (at % 2 == 0) return true;
   }
   return false;
+}
+
+// The rows of the UTF-16LE `screen` that console_screen saved, as UTF-8
+// without the blanks at their ends, the empty rows at the bottom left out.
+// The banner's first two rows tell the screen's width.
+std::vector<std::string> ScreenRows(const std::string& screen) {
+  std::u16string units(screen.size() / 2, u' ');
+  for (std::size_t k = 0; k < units.size(); ++k) {
+    units[k] = static_cast<char16_t>(static_cast<unsigned char>(screen[2 * k]) |
+                                     static_cast<unsigned char>(screen[2 * k + 1]) << 8);
+  }
+  const std::size_t banner = units.find(u"=====");
+  const std::size_t second = units.find(u" Tarnwick - UI");
+  if (banner == std::u16string::npos || second == std::u16string::npos || second <= banner) {
+    return {};
+  }
+  const std::size_t width = second - banner;
+  std::vector<std::string> rows;
+  for (std::size_t at = 0; at < units.size(); at += width) {
+    std::string row;
+    for (const char16_t unit : units.substr(at, width)) {
+      row += unit < 0x80 ? static_cast<char>(unit) : '#';
+    }
+    rows.push_back(row.substr(0, row.find_last_not_of(' ') + 1));
+  }
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  return rows;
+}
+
+// The lines of `text`, CR LF or LF ended.
+std::vector<std::string> LinesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.ends_with('\r')) line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 class WindowsEndToEndTest : public EndToEndTest {
@@ -232,6 +271,40 @@ TEST_F(WindowsEndToEndTest, OnAConsoleEveryNameArrivesWhole) {
   EXPECT_NE(run.output.find("\\" + cjk + "@S_sc.tmp\""), std::string::npos) << run.output;
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.81.xml"), Utf16Of("<ui>c</ui>"));
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.82.xml"), Utf16Of("<ui>e</ui>"));
+}
+
+// A pair dated ahead waits one interval, as one saved a moment ago. On a console, the line says
+// which file and why while the run waits, and leaves the screen as the same
+// run's output to a file would be: line for line, up to the pause.
+TEST_F(WindowsEndToEndTest, OnAConsoleAWaitShowsALineThatLeavesNoTrace) {
+  AddPair("W@S", CharacterFile(91), SettingsFile("<ui>w</ui>"));
+  DateHourAhead(cache_ + "W@S_sc.tmp");
+  const std::string waiting_file = root_ + "/waiting";
+  const std::string screen_file = root_ + "/screen";
+  TerminalScript script{"Press any key", "\r"};
+  script.columns = 100;
+  const TerminalRun run = RunProgramOnTerminal(
+      {"wine", Helper("console_screen.exe"), "--when", "Waiting up to", Shown(waiting_file),
+       Shown(screen_file), Shown(program_folder_ + "/Tarnwick.exe")},
+      environment_, root_ + "/caller", script);
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  const std::vector<std::string> waiting = ScreenRows(ReadBytes(waiting_file));
+  ASSERT_FALSE(waiting.empty()) << run.output;
+  EXPECT_TRUE(waiting.back().starts_with("Waiting up to ")) << waiting.back();
+  EXPECT_TRUE(waiting.back().ends_with("W@S_sc.tmp\": being saved")) << waiting.back();
+
+  const ProgramRun redirected = Run({});
+  const std::vector<std::string> lines = LinesOf(redirected.output);
+  const std::vector<std::string> rows = ScreenRows(ReadBytes(screen_file));
+  const auto closing = std::find(lines.begin(), lines.end(), "Done! File(s) Processed: 1");
+  ASSERT_NE(closing, lines.end()) << redirected.output;
+  const std::vector<std::string> before_pause(lines.begin(), closing + 1);
+  ASSERT_GE(rows.size(), before_pause.size());
+  EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + std::ssize(before_pause)),
+            before_pause);
+  for (const std::string& row : rows) {
+    EXPECT_EQ(row.find("Waiting"), std::string::npos) << row;
+  }
 }
 
 // Wine enforces no MAX_PATH limit, so the run alone would pass in any path

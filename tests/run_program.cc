@@ -255,7 +255,13 @@ void StopAndContinue(int master, int terminal, const termios& before, const Term
     result.restored_while_stopped = tcgetattr(terminal, &now) == 0 && SameSettings(before, now);
     if (script.shell_sets_terminal_back) tcsetattr(terminal, TCSANOW, &before);
   }
+  AppendAvailable(master, result.output, 0);
   kill(-job, SIGCONT);
+  const std::size_t continued_at = result.output.size();
+  for (int waited_ms = 0; waited_ms < 300; waited_ms += 20) {
+    AppendAvailable(master, result.output, 20);
+  }
+  result.shown_after_continue = result.output.substr(continued_at);
   result.raw_after_continue =
       WaitFor([&] { return tcgetattr(terminal, &now) == 0 && (now.c_lflag & ICANON) == 0; });
   if (write(master, script.key.data(), script.key.size()) < 0) {
@@ -272,7 +278,12 @@ TerminalRun RunProgramOnTerminal(const std::vector<std::string>& argv,
   int master = -1;
   int terminal = -1;
   termios before;
-  if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return result;
+  winsize size = {};
+  size.ws_row = 40;
+  size.ws_col = static_cast<unsigned short>(script.columns);
+  if (openpty(&master, &terminal, nullptr, nullptr, script.columns > 0 ? &size : nullptr) != 0) {
+    return result;
+  }
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(terminal, F_SETFD, FD_CLOEXEC);
   tcgetattr(terminal, &before);

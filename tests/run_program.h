@@ -58,6 +58,8 @@ struct TerminalScript {
   /// While the job is stopped, the shell sets the terminal back to the
   /// settings it had before the run, as bash does.
   bool shell_sets_terminal_back = false;
+  /// The terminal's width; 0 leaves its size untold, as a new pseudo-terminal's is.
+  int columns = 0;
 };
 
 /// What a program run on a terminal left behind.
@@ -70,6 +72,7 @@ struct TerminalRun {
   std::string input_left;               ///< Typed input that it left unread.
   bool restored_while_stopped = false;  ///< The terminal's settings were as before the run then.
   bool raw_after_continue = false;      ///< It read keys one by one again once continued.
+  std::string shown_after_continue;     ///< What it wrote within 300 ms of being continued.
 };
 
 /// Runs `argv` as RunProgram does, but on a new terminal whose controlling

@@ -137,19 +137,56 @@ void PairQueue::AddLine(const NativeString& text) {
   WriteDoneLines();
 }
 
+// The file a waiting pair waits for: its settings file, unless only its
+// character file still waits.
+void PairQueue::TellWait(std::int64_t now_ns) {
+  QueueWait wait;
+  wait.now_ns = now_ns;
+  for (const Entry& entry : entries_) {
+    if (entry.done) {
+      continue;
+    }
+    if (!wait.shown_path.empty()) {
+      ++wait.others;
+      continue;
+    }
+    const FilePair& pair = entry.pair;
+    const bool settings_waits =
+        entry.looks.settings.reason != WaitReason::kNone || entry.looks.character_taken;
+    const FileLooks& looks = settings_waits ? entry.looks.settings : entry.looks.character;
+    wait.shown_path = !settings_waits               ? pair.character_path
+                      : pair.settings_shown.empty() ? pair.settings_path
+                                                    : pair.settings_shown;
+    wait.reason = looks.reason == WaitReason::kNone ? WaitReason::kYoung : looks.reason;
+    // A pair behind one with its character file waits for that one.
+    wait.until_ns = std::max(looks.until_ns, entry.due_ns);
+  }
+  wait_watcher_(&wait);
+}
+
 void PairQueue::Finish() {
   const SettleClock& clock = CurrentSettleClock();
+  bool told = false;
   while (waiting_ > 0) {
     const std::int64_t now = clock.now_ns();
     if (next_due_ns_ > now) {
       // Nothing is held back while the queue sleeps.
       CommitGroup();
       WriteDoneLines();
-      clock.sleep_ns(next_due_ns_ - now);
+      std::int64_t sleep = next_due_ns_ - now;
+      if (wait_watcher_) {
+        TellWait(now);
+        told = true;
+        sleep = std::min(sleep, kWaitStepNs);
+      }
+      clock.sleep_ns(sleep);
     }
     LookAtDuePairs();
   }
   CommitGroup();
+  if (told) {
+    wait_watcher_(nullptr);
+  }
   WriteDoneLines();
 }
 

@@ -18,6 +18,23 @@ inline constexpr std::size_t kMaxOutputGroup = 64;
 /// The longest a new output waits to be put in place while the run goes on.
 inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
 
+/// What a run that waits for files waits for: the first pair that waits,
+/// and how many others do.
+struct QueueWait {
+  NativeString shown_path;  ///< The file it waits for, as its status line would show it.
+  WaitReason reason = WaitReason::kYoung;
+  std::int64_t until_ns = 0;  ///< When it is taken if it holds still, or given up (SettleClock).
+  std::int64_t now_ns = 0;    ///< The settle clock as the wait was told.
+  std::size_t others = 0;     ///< Pairs that wait behind it.
+};
+
+/// Told, about once a second, what the run waits for while it waits; told
+/// nullptr once it no longer waits.
+using WaitWatcher = std::function<void(const QueueWait* wait)>;
+
+/// The longest step a run sleeps in while a WaitWatcher watches.
+inline constexpr std::int64_t kWaitStepNs = 1'000'000'000;
+
 /// Converts the pairs of a run and writes their status lines in the order
 /// the pairs were added. A pair whose files can be taken at their first look
 /// is converted at once; the others wait together, so that a run of files
@@ -59,6 +76,10 @@ class PairQueue {
   /// Waits for every pair that still waits, and writes what is left.
   void Finish();
 
+  /// Has Finish tell `watcher` what it waits for, and sleep in steps of at
+  /// most kWaitStepNs.
+  void WatchWaits(WaitWatcher watcher) { wait_watcher_ = std::move(watcher); }
+
  private:
   struct Entry {
     FilePair pair;
@@ -79,11 +100,13 @@ class PairQueue {
   void LookUnlessBlocked(Entry& entry);
   void LookAtDuePairs();
   void WriteDoneLines();
+  void TellWait(std::int64_t now_ns);
 
   ConsoleSink& console_;
   unsigned& processed_count_;
   NativeString output_folder_;
   PairDone pair_done_;
+  WaitWatcher wait_watcher_;
   std::deque<Entry> entries_;
   std::int64_t next_due_ns_ = 0;
   std::size_t waiting_ = 0;

@@ -24,6 +24,17 @@ class PlatformConsole : public ConsoleSink {
   Platform& platform_;
 };
 
+// While the run waits for files, the console's live line says for which.
+void ShowWaits(PairQueue& queue, Platform& platform) {
+  queue.WatchWaits([&platform](const QueueWait* wait) {
+    if (wait != nullptr) {
+      platform.ShowLiveLine(WaitingLine(*wait));
+    } else {
+      platform.EraseLiveLine();
+    }
+  });
+}
+
 std::optional<NativeString> ProgramFolderOf(const NativeString& executable) {
   const std::size_t separator = executable.rfind(kPathSeparator);
   if (separator == NativeString::npos) {
@@ -107,6 +118,7 @@ void ConvertDroppedFiles(const std::vector<NativeString>& arguments,
                          unsigned& processed_count) {
   PlatformConsole console(platform);
   PairQueue queue(console, processed_count, output_folder);
+  ShowWaits(queue, platform);
   for (std::size_t k = 0; k < arguments.size(); ++k) {
     const NativeString& settings_path = arguments[k];
     const std::optional<NativeString> character_name = PairedCharacterName(BaseName(settings_path));
@@ -149,6 +161,7 @@ bool ScanCacheFolder(const std::optional<NativeString>& cache_folder,
                      unsigned& processed_count) {
   PlatformConsole console(platform);
   PairQueue queue(console, processed_count, output_folder);
+  ShowWaits(queue, platform);
   const bool started =
       cache_folder && platform.ForEachSettingsFile(*cache_folder, [&](const CacheEntry& entry) {
         ConvertCacheEntry(*cache_folder, entry, queue);

@@ -51,3 +51,32 @@ NativeString ClosingText(unsigned processed_count) {
   return Native("\nDone! File(s) Processed: ") + Native(std::to_string(processed_count)) +
          Native("\n");
 }
+
+namespace {
+
+const char* WaitReasonWords(WaitReason reason) {
+  switch (reason) {
+    case WaitReason::kWriterHolds:
+      return "held open by another program";
+    case WaitReason::kLayoutNotEnded:
+      return "layout not ended yet";
+    default:
+      return "being saved";
+  }
+}
+
+}  // namespace
+
+LiveLine WaitingLine(const QueueWait& wait) {
+  constexpr std::int64_t kSecondNs = 1'000'000'000;
+  const std::int64_t left_ns = wait.until_ns - wait.now_ns;
+  // Rounded up: "0 s" would read as over while it still waits.
+  const std::int64_t seconds = left_ns > kSecondNs ? (left_ns + kSecondNs - 1) / kSecondNs : 1;
+  NativeString tail = Native("\": ") + Native(WaitReasonWords(wait.reason));
+  if (wait.others > 0) {
+    tail +=
+        Native(" (and ") + NativeDecimal(static_cast<std::int64_t>(wait.others)) + Native(" more)");
+  }
+  return {Native("Waiting up to ") + NativeDecimal(seconds) + Native(" s for \""), wait.shown_path,
+          tail};
+}

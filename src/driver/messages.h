@@ -1,6 +1,8 @@
 #pragma once
 
 #include "base/native_text.h"
+#include "convert/pair_queue.h"
+#include "platform/live_line.h"
 
 // The run driver's own console texts, line ends included. The per-file
 // status lines live with the conversion (convert/report.h). Paths, and the
@@ -32,3 +34,7 @@ NativeString OutOfMemoryText(const NativeString& reason);
 
 /// The closing line with the number of files converted.
 NativeString ClosingText(unsigned processed_count);
+
+/// The live line while the run waits: which file, why, for how many more
+/// seconds at most, and how many others wait.
+LiveLine WaitingLine(const QueueWait& wait);

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -92,6 +93,48 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
+// The live line as last drawn, with the carriage returns around it and the
+// erase after it, for a handler to take back or draw again. Its bytes are
+// changed only while the handled signals are blocked.
+constexpr std::size_t kMostLiveLineCells = 1000;
+char g_live_line[4 * kMostLiveLineCells + 8];
+std::size_t g_live_line_size = 0;
+std::atomic<bool> g_live_line_shown{false};
+constexpr char kEraseLine[] = "\r\x1b[K";
+
+// Safe in a signal handler.
+void WriteAll(const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(STDOUT_FILENO, bytes, size);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return;
+    }
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+// Safe in a signal handler. Only the program's own foreground job draws on
+// the terminal, which a job in the background shares with the shell.
+bool OwnsOutputForeground() { return tcgetpgrp(STDOUT_FILENO) == getpgrp(); }
+
+// Safe in a signal handler. The line stays marked as shown, so that a stop
+// takes it back and the continue draws it again.
+void TakeBackLiveLine() {
+  if (g_live_line_shown) {
+    WriteAll(kEraseLine, sizeof kEraseLine - 1);
+  }
+}
+
+void DrawLiveLineAgain() {
+  if (g_live_line_shown && OwnsOutputForeground()) {
+    WriteAll(g_live_line, g_live_line_size);
+  }
+}
+
 // Standard input is the program's controlling terminal, and the program's
 // process group its foreground: only then is the terminal the program's to
 // change and to read. Safe in a signal handler.
@@ -144,6 +187,7 @@ void RaiseWithDefaultAction(int signal_number, struct sigaction* ours) {
 }
 
 void EndOnSignal(int signal_number) {
+  TakeBackLiveLine();
   g_at_pause = false;
   SetTerminalBack();
   RemoveNewFiles();
@@ -154,6 +198,7 @@ void EndOnSignal(int signal_number) {
 // its own back; once continued, the pause takes its mode again.
 void StopOnSignal(int signal_number) {
   const int saved_errno = errno;
+  TakeBackLiveLine();
   SetTerminalBack();
   struct sigaction ours;
   RaiseWithDefaultAction(signal_number, &ours);
@@ -166,6 +211,7 @@ void StopOnSignal(int signal_number) {
 // terminal its own way meanwhile.
 void TakePauseModeOnContinue(int) {
   const int saved_errno = errno;
+  DrawLiveLineAgain();
   TakePauseMode();
   errno = saved_errno;
 }
@@ -222,6 +268,65 @@ void HandleUnlessIgnored(int signal_number, const struct sigaction& action) {
   }
 }
 
+// A terminal that can move its cursor back to the start of the line and
+// erase it, as ninja's smart terminal: TERM names one, and "dumb" none.
+bool IsSmartTerminal() {
+  const char* term = std::getenv("TERM");
+  return isatty(STDOUT_FILENO) && term != nullptr && term[0] != '\0' &&
+         std::strcmp(term, "dumb") != 0;
+}
+
+// Whether the terminal shows UTF-8, as the locale of the environment says.
+bool ShowsUtf8() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') {
+      const std::string_view locale(value);
+      for (const std::string_view codeset : {"UTF-8", "utf-8", "UTF8", "utf8"}) {
+        if (locale.find(codeset) != std::string_view::npos) {
+          return true;
+        }
+      }
+      return false;
+    }
+  }
+  return false;
+}
+
+// The cells the live line may take on the terminal now: fewer than its
+// columns, so that the cursor never reaches the last one. 0 when it tells
+// no width.
+std::size_t LiveLineCells() {
+  winsize size = {};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) {
+    return 0;
+  }
+  return std::min<std::size_t>(size.ws_col - 1u, kMostLiveLineCells);
+}
+
+// Keeps the handlers from reading the live line while it changes.
+class HandledSignalsBlocked {
+ public:
+  HandledSignalsBlocked() {
+    sigset_t handled;
+    sigemptyset(&handled);
+    for (const int signal_number : kEndingSignals) {
+      sigaddset(&handled, signal_number);
+    }
+    for (const int signal_number : kStopSignals) {
+      sigaddset(&handled, signal_number);
+    }
+    sigaddset(&handled, SIGCONT);
+    sigprocmask(SIG_BLOCK, &handled, &previous_);
+  }
+  ~HandledSignalsBlocked() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  HandledSignalsBlocked(const HandledSignalsBlocked&) = delete;
+  HandledSignalsBlocked& operator=(const HandledSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 bool ReadOwnExecutableLink(std::string& path, std::string& reason) {
   std::string buffer(256, '\0');
   for (;;) {
@@ -245,11 +350,53 @@ class PosixPlatform : public Platform {
     // A closed pipe on the console must not end the run: the files still
     // get converted.
     std::signal(SIGPIPE, SIG_IGN);
+    smart_terminal_ = IsSmartTerminal();
+    utf8_ = ShowsUtf8();
   }
 
   void WriteConsole(const NativeString& text) override {
+    EraseLiveLine();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+  }
+
+  // Every other text goes out flushed: the line is written straight to the
+  // terminal, as the handlers write it.
+  void ShowLiveLine(const LiveLine& line) override {
+    if (!smart_terminal_) {
+      return;
+    }
+    if (!OwnsOutputForeground()) {
+      // A job sent to the background had its line taken back as it stopped;
+      // the row the cursor is on now is the shell's.
+      g_live_line_shown = false;
+      return;
+    }
+    const std::size_t cells = LiveLineCells();
+    if (cells == 0) {
+      EraseLiveLine();
+      return;
+    }
+    // The cursor waits at the start of the line: what the terminal echoes
+    // there (a "^C") stays within the row that an erase then blanks.
+    const std::string text = "\r" + FitLiveLine(line, cells, !utf8_) + "\x1b[K\r";
+    {
+      const HandledSignalsBlocked blocked;
+      g_live_line_size = std::min(text.size(), sizeof g_live_line);
+      std::memcpy(g_live_line, text.data(), g_live_line_size);
+      // Marked before it is written: a signal during the write takes it back.
+      g_live_line_shown = true;
+    }
+    WriteAll(g_live_line, g_live_line_size);
+  }
+
+  // The erase goes out before the mark goes: a signal in between erases
+  // once more, which leaves nothing either.
+  void EraseLiveLine() override {
+    if (g_live_line_shown) {
+      WriteAll(kEraseLine, sizeof kEraseLine - 1);
+      g_live_line_shown = false;
+    }
   }
 
   // Asked once, before the working directory changes, so a relative
@@ -389,6 +536,10 @@ class PosixPlatform : public Platform {
     action.sa_handler = TakePauseModeOnContinue;
     sigaction(SIGCONT, &action, nullptr);
   }
+
+ private:
+  bool smart_terminal_ = false;
+  bool utf8_ = false;
 };
 
 }  // namespace

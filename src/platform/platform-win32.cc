@@ -7,6 +7,7 @@
 #undef WriteConsole
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
@@ -64,9 +65,57 @@ std::string InConsoleCodePage(const std::wstring& text) {
   return bytes;
 }
 
+// The live line: the console it is on, where on its screen it begins, and
+// whether it is shown. Changed only under the lock, which a console event's
+// thread takes too.
+SRWLOCK g_live_line_lock = SRWLOCK_INIT;
+HANDLE g_live_line_console = nullptr;
+COORD g_live_line_start = {0, 0};
+std::atomic<bool> g_live_line_shown{false};
+std::atomic<bool> g_ending{false};
+constexpr std::size_t kMostLiveLineCells = 1000;
+
+// Blanks the line's row from where it begins, and puts the cursor there.
+void BlankLiveLine() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(g_live_line_console, &info) &&
+      info.dwSize.X > g_live_line_start.X) {
+    DWORD written = 0;
+    FillConsoleOutputCharacterW(g_live_line_console, L' ',
+                                static_cast<DWORD>(info.dwSize.X - g_live_line_start.X),
+                                g_live_line_start, &written);
+  }
+  SetConsoleCursorPosition(g_live_line_console, g_live_line_start);
+  g_live_line_shown = false;
+}
+
+class LiveLineLock {
+ public:
+  LiveLineLock() { AcquireSRWLockExclusive(&g_live_line_lock); }
+  ~LiveLineLock() { ReleaseSRWLockExclusive(&g_live_line_lock); }
+  LiveLineLock(const LiveLineLock&) = delete;
+  LiveLineLock& operator=(const LiveLineLock&) = delete;
+};
+
 // Ctrl+C, Ctrl+Break, the console window closed, log-off and shut-down all
-// come here, on a thread of their own.
+// come here, on a thread of their own. A write of the main thread may stall
+// while it holds the lock (a selection on the console holds every write):
+// the line is then taken back after a while all the same.
 BOOL WINAPI EndOnConsoleEvent(DWORD) {
+  bool locked = false;
+  for (int tries = 0; tries < 50 && !locked; ++tries) {
+    locked = TryAcquireSRWLockExclusive(&g_live_line_lock) != 0;
+    if (!locked) {
+      Sleep(10);
+    }
+  }
+  g_ending = true;
+  if (g_live_line_shown) {
+    BlankLiveLine();
+  }
+  if (locked) {
+    ReleaseSRWLockExclusive(&g_live_line_lock);
+  }
   WaitForNewFileToGo();
   // The system's own handling then ends the program as it would have.
   return FALSE;
@@ -81,6 +130,7 @@ class Win32Platform : public Platform {
 
   void WriteConsole(const NativeString& text) override {
     DetectConsole();
+    EraseLiveLine();
     if (console_ != nullptr) {
       // The console takes the wide text as it is, in any code page.
       std::size_t done = 0;
@@ -112,6 +162,57 @@ class Win32Platform : public Platform {
         return;
       }
       done += written;
+    }
+  }
+
+  // Drawn by the console buffer's own calls, which need no escape sequences
+  // and work on every Windows console. Where standard output is no console
+  // (a file, a pipe, or under Wine a Unix terminal that no Wine console
+  // stands for), nothing.
+  void ShowLiveLine(const LiveLine& line) override {
+    DetectConsole();
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (console_ == nullptr || !GetConsoleScreenBufferInfo(console_, &info)) {
+      return;
+    }
+    const LiveLineLock lock;
+    if (g_ending) {
+      return;
+    }
+    if (!g_live_line_shown) {
+      g_live_line_console = console_;
+      g_live_line_start = info.dwCursorPosition;
+    }
+    // Short of the last column, where the console would wrap.
+    const int room = info.dwSize.X - g_live_line_start.X - 1;
+    if (room <= 0) {
+      return;
+    }
+    const std::wstring text =
+        FitLiveLine(line, std::min(static_cast<std::size_t>(room), kMostLiveLineCells), false);
+    SetConsoleCursorPosition(console_, g_live_line_start);
+    g_live_line_shown = true;
+    DWORD written = 0;
+    ::WriteConsoleW(console_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    // What a longer line before left.
+    CONSOLE_SCREEN_BUFFER_INFO after;
+    if (GetConsoleScreenBufferInfo(console_, &after) &&
+        after.dwCursorPosition.Y == g_live_line_start.Y &&
+        after.dwSize.X > after.dwCursorPosition.X) {
+      FillConsoleOutputCharacterW(console_, L' ',
+                                  static_cast<DWORD>(after.dwSize.X - after.dwCursorPosition.X),
+                                  after.dwCursorPosition, &written);
+    }
+    SetConsoleCursorPosition(console_, g_live_line_start);
+  }
+
+  void EraseLiveLine() override {
+    if (!g_live_line_shown) {
+      return;
+    }
+    const LiveLineLock lock;
+    if (g_live_line_shown) {
+      BlankLiveLine();
     }
   }
 
@@ -211,6 +312,7 @@ class Win32Platform : public Platform {
     // The command interpreter's own prompt and key wait. It starts in the
     // system folder: it cannot run in a working folder too long for it, and
     // the pause must not be lost then.
+    EraseLiveLine();
     std::fflush(stdout);
     std::wstring previous(GetCurrentDirectoryW(0, nullptr), L'\0');
     previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));

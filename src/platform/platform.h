@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/native_text.h"
+#include "platform/live_line.h"
 
 /// One entry of the cache folder as the enumeration delivers it.
 struct CacheEntry {
@@ -20,8 +21,19 @@ class Platform {
   /// Prepares the console for the program's text; failures are ignored.
   virtual void SetUpConsole() = 0;
 
-  /// Writes `text` to the console and flushes it.
+  /// Writes `text` to the console and flushes it, the live line taken
+  /// back first.
   virtual void WriteConsole(const NativeString& text) = 0;
+
+  /// Shows `line`, fitted to the console's width (FitLiveLine), in place of
+  /// the live line shown before. Nothing where it could not be taken back
+  /// without a trace: output that is no console, a terminal that cannot move
+  /// its cursor back or does not tell its width, or one whose foreground is
+  /// another job's. An ending signal or console event takes it back too.
+  virtual void ShowLiveLine(const LiveLine&) {}
+
+  /// Takes the live line back, leaving the cursor where the line began.
+  virtual void EraseLiveLine() {}
 
   /// Full path of the running executable; false when the system cannot
   /// tell, with the system's `reason`.

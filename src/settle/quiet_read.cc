@@ -135,6 +135,7 @@ bool IsHeldByWriter(const InputFile& file, std::int64_t quiet_since_ns, std::int
   if (held) {
     looks.held_up_by = facts.censuses;
     looks.long_wait = true;
+    looks.reason = WaitReason::kWriterHolds;
   }
   return held;
 }
@@ -155,6 +156,23 @@ bool MayTake(const InputFile& file, bool ended, std::int64_t still_ns, std::int6
   return short_stillness_enough && !IsHeldByWriter(file, quiet_since_ns, look_ns, looks);
 }
 
+// When a file that waits will be taken if it holds still from now on (at
+// the first look once it has held still long enough), or else given up.
+std::int64_t TakenOrGivenUpAt(const FileLooks& looks, std::int64_t still_by_stamp,
+                              std::int64_t started, std::int64_t ended, std::int64_t due_ns,
+                              std::int64_t given_up_ns) {
+  if (!looks.long_wait) {
+    return due_ns;
+  }
+  if (!looks.held) {
+    return std::min(ended + kLongStillNs, given_up_ns);
+  }
+  const std::int64_t quiet_since = still_by_stamp > 0
+                                       ? std::min(looks.still_since_ns, started - still_by_stamp)
+                                       : looks.still_since_ns;
+  return std::min(std::max(due_ns, quiet_since + kLongStillNs), given_up_ns);
+}
+
 }  // namespace
 
 LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
@@ -162,6 +180,8 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   const SettleClock& clock = CurrentSettleClock();
   const FileFacts& facts = CurrentFileFacts();
   const std::int64_t started = clock.now_ns();
+  const WaitReason earlier_reason = looks.reason;
+  looks.reason = WaitReason::kNone;
   if (looks.first_read_ns < 0) {
     looks.first_read_ns = started;
   }
@@ -214,6 +234,7 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
       const std::int64_t still = started - looks.still_since_ns;
       if (MayTake(file, got.ended, still, looks.still_since_ns, started, still >= kSettleIntervalNs,
                   looks)) {
+        looks.reason = WaitReason::kNone;
         return LookOutcome::kTaken;
       }
     } else {
@@ -222,6 +243,14 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
   }
   if (!got.ended) {
     looks.long_wait = true;
+    // A writer seen holding it says more than the missing end.
+    if (looks.reason == WaitReason::kNone) {
+      looks.reason = WaitReason::kLayoutNotEnded;
+    }
+  } else if (looks.reason == WaitReason::kNone) {
+    // A file that needs the long stillness needs it for what was seen then.
+    const bool long_reason = looks.long_wait && earlier_reason != WaitReason::kNone;
+    looks.reason = long_reason ? earlier_reason : WaitReason::kYoung;
   }
   // Checked after every read, so that reads slower than the interval cannot
   // go on past the deadline.
@@ -230,5 +259,11 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     return held_still ? LookOutcome::kGivenUp : LookOutcome::kFailed;
   }
   due_ns = ended + kSettleIntervalNs;
+  looks.until_ns = TakenOrGivenUpAt(looks, still_by_stamp, started, ended, due_ns,
+                                    looks.first_read_ns + longest);
+  // A cut layout that a writer holds is never taken, only given up.
+  if (!got.ended && looks.reason == WaitReason::kWriterHolds) {
+    looks.until_ns = looks.first_read_ns + longest;
+  }
   return LookOutcome::kAgain;
 }

@@ -85,17 +85,27 @@ struct ReadResult {
 /// One read of the file at the size its stamp gives.
 using ReadOnce = std::function<ReadAttempt(std::int64_t size, ReadResult& got)>;
 
+/// Why a file is read again rather than taken: what the last look found.
+enum class WaitReason {
+  kNone,            ///< Not waiting: the file was taken, or not looked at yet.
+  kYoung,           ///< Changed a moment ago: it may still be being saved.
+  kWriterHolds,     ///< Another program holds it open for writing.
+  kLayoutNotEnded,  ///< What it holds does not end as a whole version ends.
+};
+
 /// What the reads of one file found so far, kept from one look to the next
 /// while the file is closed. Of one small size whatever the file: a read is
 /// remembered by its digest.
 struct FileLooks {
-  std::int64_t first_read_ns = -1;  ///< When the first read began.
-  bool held = false;                ///< A whole read under one stamp to compare with.
-  bool long_wait = false;           ///< A read was not ended, or a writer held the file.
-  std::uint64_t held_up_by = 0;     ///< The census (FileFacts::censuses) that last saw a writer.
-  FileStamp stamp;                  ///< Its stamp...
-  Digest digest{};                  ///< ...and the digest of its bytes.
-  std::int64_t still_since_ns = 0;  ///< When the first of the reads that agree with it ended.
+  std::int64_t first_read_ns = -1;        ///< When the first read began.
+  bool held = false;                      ///< A whole read under one stamp to compare with.
+  bool long_wait = false;                 ///< A read was not ended, or a writer held the file.
+  std::uint64_t held_up_by = 0;  ///< The census (FileFacts::censuses) that last saw a writer.
+  FileStamp stamp;               ///< Its stamp...
+  Digest digest{};               ///< ...and the digest of its bytes.
+  std::int64_t still_since_ns = 0;        ///< When the first of the reads that agree with it ended.
+  WaitReason reason = WaitReason::kNone;  ///< Set by each look: why it waits.
+  std::int64_t until_ns = 0;  ///< While it waits: when it is taken if it holds still, or given up.
 };
 
 enum class LookOutcome {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "fixtures.h"
 #include "pretend_clock.h"
@@ -248,7 +249,93 @@ TEST_F(PairQueueTest, OfTwoOutputsOfOneNameInAGroupTheLaterStays) {
   EXPECT_EQ(ListFolder("out"), "ui.7.xml");
 }
 
+struct ToldWait {
+  NativeString shown_path;
+  WaitReason reason;
+  std::int64_t left_ns;
+  std::size_t others;
+};
+
+// The watcher hears of the first pair that waits, why and until when, and
+// of the others; the run sleeps no more than it did, in steps of a second
+// at most, and says when it no longer waits.
+TEST_F(PairQueueTest, AWatcherIsToldWhatTheRunWaitsForAboutOnceASecond) {
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  std::vector<ToldWait> told;
+  int ends = 0;
+  std::int64_t longest_sleep = 0;
+  std::int64_t slept_before = 0;
+  queue.WatchWaits([&](const QueueWait* wait) {
+    longest_sleep = std::max(longest_sleep, g_slept_ns - slept_before);
+    slept_before = g_slept_ns;
+    if (wait == nullptr) {
+      ++ends;
+      return;
+    }
+    told.push_back({wait->shown_path, wait->reason, wait->until_ns - wait->now_ns, wait->others});
+  });
+  queue.Add(YoungPair(1));
+  queue.Add(YoungPair(2, "</ui"));
+  queue.Add(YoungPair(3));
+  queue.Finish();
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(g_slept_ns, kLongStillNs);
+  EXPECT_LE(longest_sleep, kWaitStepNs);
+  EXPECT_EQ(ends, 1);
+  ASSERT_GE(told.size(), 3u);
+  EXPECT_EQ(told[0].shown_path, Pair(1).settings_shown);
+  EXPECT_EQ(told[0].reason, WaitReason::kYoung);
+  EXPECT_EQ(told[0].left_ns, kSettleIntervalNs);
+  EXPECT_EQ(told[0].others, 2u);
+  EXPECT_EQ(told[1].left_ns, kSettleIntervalNs - kWaitStepNs);
+  // Once the young ones are taken, the layout without its end waits on.
+  EXPECT_EQ(told[2].shown_path, Pair(2).settings_shown);
+  EXPECT_EQ(told[2].reason, WaitReason::kLayoutNotEnded);
+  EXPECT_EQ(told[2].left_ns, kLongStillNs - kSettleIntervalNs);
+  EXPECT_EQ(told[2].others, 0u);
+  EXPECT_GT(told.back().left_ns, 0);
+  EXPECT_LE(told.back().left_ns, kWaitStepNs);
+  // The lines that were ready went out while the wait went on.
+  EXPECT_EQ(console.text_.substr(0, Success(1).size()), Success(1));
+}
+
 std::int64_t g_marker_time = 0;
+
+// Files written before the marker look an hour old.
+void PutMarker() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteBytes("marker", "");
+  InputFile marker;
+  ASSERT_TRUE(marker.Open(NativeOf("marker")));
+  g_marker_time = marker.OpenedStamp().modified;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + (file_time < g_marker_time ? 3'600'000'000'000 : 0);
+  };
+}
+
+// A character file saved a moment ago beside an old settings file: the
+// character file is the one waited for.
+TEST_F(PairQueueTest, AWaitForTheCharacterFileNamesIt) {
+  CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kTrusted; };
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>c</ui>"));
+  PutMarker();
+  WriteBytes("cache/C@S.tmp", CharacterFile(7));
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  std::vector<NativeString> told;
+  queue.WatchWaits([&](const QueueWait* wait) {
+    if (wait != nullptr) told.push_back(wait->shown_path);
+  });
+  queue.Add({NativeOf("cache/C@S.tmp"), NativeOf("cache/C@S_sc.tmp"), Native("shown_sc.tmp")});
+  queue.Finish();
+  EXPECT_EQ(processed, 1u);
+  ASSERT_FALSE(told.empty());
+  EXPECT_EQ(told[0], NativeOf("cache/C@S.tmp"));
+}
 
 // Two settings files that pair with one character file write one output.
 // The first was saved a moment ago and waits; the second, old, could be
@@ -257,19 +344,8 @@ std::int64_t g_marker_time = 0;
 TEST_F(PairQueueTest, ALaterPairWithTheSameCharacterFileWritesAfterTheEarlierOne) {
   WriteBytes("cache/C@S.tmp", CharacterFile(7));
   WriteBytes("backup/C@S_sc.tmp", SettingsFile("<ui>the later pair</ui>"));
-  // Files written before the marker look an hour old.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  WriteBytes("marker", "");
-  {
-    InputFile marker;
-    ASSERT_TRUE(marker.Open(NativeOf("marker")));
-    g_marker_time = marker.OpenedStamp().modified;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  PutMarker();
   WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the earlier pair</ui>"));
-  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
-    return NanosecondsSince(file_time) + (file_time < g_marker_time ? 3'600'000'000'000 : 0);
-  };
   StringConsole console;
   unsigned processed = 0;
   PairQueue queue(console, processed, NativeOf("out"));

@@ -70,6 +70,22 @@ TEST_P(UserGuide, QuotesEveryLineOfTheProgram) {
   }
 }
 
+// The line shown while the run waits leaves nothing on the screen, but the
+// guides show it, whole, for each reason it gives.
+TEST_P(UserGuide, QuotesTheLineShownWhileTheRunWaits) {
+  const std::string guide = ReadGuide(GetParam());
+  constexpr std::int64_t kSecond = 1'000'000'000;
+  const QueueWait waits[] = {{kSettings, WaitReason::kYoung, 1'500'000'000, 0, 0},
+                             {kSettings, WaitReason::kWriterHolds, 12 * kSecond, 0, 0},
+                             {kSettings, WaitReason::kLayoutNotEnded, 13 * kSecond, kSecond, 2}};
+  for (const QueueWait& wait : waits) {
+    const LiveLine line = WaitingLine(wait);
+    const std::string text = line.head + line.path + line.tail;
+    EXPECT_NE(guide.find("\n" + text + "\n"), std::string::npos)
+        << GetParam() << " lacks the line: " << text;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, UserGuide,
                          ::testing::Values("user-guide.md", "user-guide.zh-CN.md"));
 

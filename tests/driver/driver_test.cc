@@ -24,7 +24,17 @@ class FakePlatform : public Platform {
   void SetUpConsole() override { console_ready_ = true; }
   void WriteConsole(const NativeString& text) override {
     EXPECT_TRUE(console_ready_);
+    EraseLiveLine();
     console_ += text;
+    screen_ += text;
+  }
+  void ShowLiveLine(const LiveLine& line) override {
+    screen_ += Native("<live>") + line.head + line.path + line.tail;
+    live_line_shown_ = true;
+  }
+  void EraseLiveLine() override {
+    if (live_line_shown_) screen_ += Native("<erased>");
+    live_line_shown_ = false;
   }
   bool GetExecutablePath(NativeString& path, NativeString& reason) override {
     path = executable_;
@@ -63,12 +73,14 @@ class FakePlatform : public Platform {
   NativeString documents_;
   std::vector<CacheEntry> entries_;
   NativeString console_;
+  NativeString screen_;  ///< The console's text, with the live line's comings and goings.
   NativeString working_directory_;
   NativeString enumerated_folder_;
   std::set<NativeString> existence_tests_;
   bool console_ready_ = false;
   bool signals_set_up_ = false;
   bool caller_folder_known_ = true;
+  bool live_line_shown_ = false;
 };
 
 const NativeString kSep(1, kPathSeparator);
@@ -172,14 +184,17 @@ TEST_F(DriverTest, ScansTheCacheFolderInDeliveryOrder) {
 
 // Pairs saved a moment ago each need a second look: the run waits for them
 // once, not once per pair.
+// One wait, in steps of a second at most, during which the console's live
+// line names the first pair and the others; it is taken back before the
+// lines are written.
 TEST_F(DriverTest, AScanOfYoungPairsWaitsOnce) {
-  static int sleeps = 0;
+  static std::int64_t slept = 0;
   static void (*pretend_sleep)(std::int64_t) = nullptr;
-  sleeps = 0;
+  slept = 0;
   const SettleClock saved = CurrentSettleClock();
   pretend_sleep = saved.sleep_ns;
   CurrentSettleClock().sleep_ns = [](std::int64_t duration) {
-    ++sleeps;
+    slept += duration;
     pretend_sleep(duration);
   };
   for (int k = 0; k < 5; ++k) {
@@ -189,8 +204,14 @@ TEST_F(DriverTest, AScanOfYoungPairsWaitsOnce) {
   }
   EXPECT_EQ(RunTarnwick({}, platform_), kExitNormal);
   CurrentSettleClock() = saved;
-  EXPECT_EQ(sleeps, 1);
+  EXPECT_EQ(slept, kSettleIntervalNs);
   EXPECT_TRUE(platform_.console_.ends_with(Native("File(s) Processed: 5\n<pause>")));
+  const NativeString first = Native("<live>Waiting up to 2 s for \"") + cache_ +
+                             Native("P0@S_sc.tmp\": being saved (and 4 more)");
+  EXPECT_TRUE(platform_.screen_.find(Native("\n\n") + first + Native("<live>Waiting up to 1 s")) !=
+              NativeString::npos)
+      << platform_.screen_;
+  EXPECT_TRUE(platform_.screen_.find(Native("more)<erased>[SUCCESS]")) != NativeString::npos);
 }
 
 TEST_F(DriverTest, OnlyAFolderMatchesInTheCache) {

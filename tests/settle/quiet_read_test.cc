@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "fixtures.h"
 #include "pretend_clock.h"
@@ -154,6 +155,7 @@ class LookAtFileTest : public InTempDirTest {
       if (outcome_ != LookOutcome::kAgain) {
         return outcome_ == LookOutcome::kTaken;
       }
+      last_wait_ = {looks.reason, looks.until_ns};
       EXPECT_GE(due_ns, g_pretend_now_ns);
       CurrentSettleClock().sleep_ns(due_ns - g_pretend_now_ns);
     }
@@ -186,6 +188,8 @@ class LookAtFileTest : public InTempDirTest {
 
   FileFacts saved_facts_{};
   static inline LookOutcome outcome_ = LookOutcome::kAgain;
+  /// Why the last look that did not take the file waited, and until when.
+  static inline std::pair<WaitReason, std::int64_t> last_wait_{WaitReason::kNone, 0};
 };
 
 struct AgeCase {
@@ -245,11 +249,21 @@ TEST_P(TakingRule, WaitsAsLongAsTheFileMustHoldStill) {
   g_trust = rule.trust;
   g_writer_check = rule.writer;
   g_ended = rule.ended;
+  const std::int64_t started = g_pretend_now_ns;
+  last_wait_ = {WaitReason::kNone, 0};
   int reads = 0;
   EXPECT_EQ(Read(reads), rule.taken);
   EXPECT_EQ(outcome_, rule.taken ? LookOutcome::kTaken : LookOutcome::kGivenUp);
   EXPECT_EQ(g_slept_ns, rule.slept_ns);
   EXPECT_EQ(reads, 1 + rule.slept_ns / kSettleIntervalNs);
+  // The last wait told why, and when the file would be taken: when it was.
+  if (rule.slept_ns > 0 && rule.taken) {
+    const WaitReason reason = rule.writer == WriterCheck::kOpen ? WaitReason::kWriterHolds
+                              : !rule.ended                     ? WaitReason::kLayoutNotEnded
+                                                                : WaitReason::kYoung;
+    EXPECT_EQ(last_wait_.first, reason);
+    EXPECT_EQ(last_wait_.second - started, rule.slept_ns);
+  }
 }
 
 constexpr auto kTrusted = StampTrust::kTrusted;

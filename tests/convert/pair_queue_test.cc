@@ -280,7 +280,8 @@ TEST_F(PairQueueTest, AWatcherIsToldWhatTheRunWaitsForAboutOnceASecond) {
   queue.Add(YoungPair(2, "</ui"));
   queue.Add(YoungPair(3));
   queue.Finish();
-  EXPECT_EQ(processed, 3u);
+  // The layout without its end is given up once it has held still.
+  EXPECT_EQ(processed, 2u);
   EXPECT_EQ(g_slept_ns, kLongStillNs);
   EXPECT_LE(longest_sleep, kWaitStepNs);
   EXPECT_EQ(ends, 1);

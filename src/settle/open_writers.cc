@@ -8,7 +8,11 @@ WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file) {
                            [&](const FileIdentity& writer) { return writer.inode == inode; })) {
     return writers.complete ? WriterCheck::kNone : WriterCheck::kUnknown;
   }
-  return WriterOf(writers, file.Identity());
+  const FileIdentity identity = file.Identity();
+  if (identity == FileIdentity{}) {
+    return WriterCheck::kUnknown;
+  }
+  return WriterOf(writers, identity);
 }
 
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file) {

@@ -43,11 +43,17 @@ OpenWriters FindOpenWriters(const std::string& proc = "/proc");
 /// this process has open; false when `proc` cannot tell it. Linux only.
 bool OpenFileIdentity(int fd, FileIdentity& identity, const std::string& proc = "/proc");
 
+/// Under Wine on Linux, the identity of the file of inode number `inode`
+/// that this program holds open, from the Wine server's descriptor of it;
+/// false when that cannot be told. Windows only.
+bool WineOpenFileIdentity(std::uint64_t inode, FileIdentity& identity);
+
 /// kOpen when `file` is among `writers`; kNone when the census was complete;
 /// kUnknown otherwise.
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file);
 
 /// The same for an open file, whose identity is asked for (see
 /// InputFile::Identity) only when some file among `writers` has its inode
-/// number: most files of a scan cost no look at /proc of their own.
+/// number: most files of a scan cost no look at /proc of their own. kUnknown
+/// when the identity cannot be told.
 WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file);

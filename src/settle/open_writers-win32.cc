@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,19 +18,24 @@
 //
 // Under Wine on Linux the census is the Linux program's, read through Wine's
 // Unix paths: every process's /proc/<pid>/fdinfo/<n> tells the open flags,
-// mount and inode of one open file description. Only fdinfo is listed, never
-// /proc/<pid>/fd: Wine's listing looks at each entry, and would follow an fd
-// link to its file, which a dead mount would block. A Windows program's open
-// files are held by the Wine server too, which opens every file for the
-// programs it serves and keeps the descriptor while the handle is open, so
-// a writer under Wine is seen through the server even before it has written.
-// No process is left out as this program's own: "/proc/self" names the Wine
-// server there (it opens the paths), and this program opens its inputs only
-// for reading, so neither its own opens nor the server's count as writers.
+// mount and inode of one open file description. Only fdinfo is read, never
+// /proc/<pid>/fd, and each folder is listed by its names alone: Wine's
+// listing with file details looks at every entry, and would follow an fd
+// link to its file, which a dead mount would block. Every fdinfo is read,
+// since nothing cheaper tells a writer here: three round trips to the Wine
+// server each (open, read, close), which makes this census cost many times
+// the Linux program's. A Windows program's open files are held by the Wine
+// server too, which opens every file for the programs it serves and keeps
+// the descriptor while the handle is open, so a writer under Wine is seen
+// through the server even before it has written. No process is left out as
+// this program's own: "/proc/self" names the Wine server there (it opens the
+// paths), and this program opens its inputs only for reading, so neither
+// its own opens nor the server's count as writers.
 
 namespace {
 
-const std::wstring kProc = L"\\\\?\\unix\\proc\\";
+const std::wstring kProcFolder = L"\\\\?\\unix\\proc";
+const std::wstring kProc = kProcFolder + L"\\";
 
 enum class Look { kDone, kGone, kDenied };
 
@@ -57,16 +63,6 @@ HANDLE OpenProcFile(const std::wstring& path) {
   return CreateFileW(path.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// The first bytes of a small /proc file, which hold the fields wanted.
-Look ReadStart(const std::wstring& path, char* buffer, DWORD size, std::string_view& text) {
-  const Handle file(OpenProcFile(path));
-  if (file.get() == INVALID_HANDLE_VALUE) return LookAfter(GetLastError());
-  DWORD got = 0;
-  if (!ReadFile(file.get(), buffer, size, &got, nullptr)) return LookAfter(GetLastError());
-  text = std::string_view(buffer, got);
-  return Look::kDone;
 }
 
 // Adds every mount of a mountinfo file, read to its end (the kernel gives
@@ -98,19 +94,107 @@ std::string Narrow(std::wstring_view name) {
   return text;
 }
 
-// Calls `visit` with each name in `folder` that is a number.
-template <typename Visit>
-Look ListNumbers(const std::wstring& folder, Visit visit) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE search = FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return LookAfter(GetLastError());
-  do {
-    const std::string name = Narrow(entry.cFileName);
-    if (IsProcNumber(name)) visit(name);
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+struct UnicodeText {
+  USHORT length;
+  USHORT maximum_length;
+  wchar_t* buffer;
+};
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE root_directory;
+  UnicodeText* object_name;
+  ULONG attributes;
+  void* security_descriptor;
+  void* security_quality_of_service;
+};
+using CreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
+                                         LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+using ReadFileFunction = LONG(WINAPI*)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
+                                       LARGE_INTEGER*, ULONG*);
+constexpr LONG kObjectNameNotFound = static_cast<LONG>(0xC0000034);
+constexpr LONG kObjectPathNotFound = static_cast<LONG>(0xC000003A);
+constexpr LONG kEndOfFile = static_cast<LONG>(0xC0000011);
+
+template <typename Function>
+Function NtdllFunction(const char* name) {
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// The first bytes of the file `name` in the open folder `folder`: opened
+// relative to it, one round trip to the Wine server fewer than a full path
+// costs, and read by ntdll, whose call CreateFileW and ReadFile wrap.
+Look ReadStartIn(HANDLE folder, const std::string& name, char* buffer, ULONG size,
+                 std::string_view& text) {
+  static const auto create = NtdllFunction<CreateFileFunction>("NtCreateFile");
+  static const auto read = NtdllFunction<ReadFileFunction>("NtReadFile");
+  if (create == nullptr || read == nullptr) return Look::kDenied;
+  std::wstring wide(name.begin(), name.end());
+  UnicodeText object_name = {static_cast<USHORT>(wide.size() * sizeof(wchar_t)),
+                             static_cast<USHORT>(wide.size() * sizeof(wchar_t)), wide.data()};
+  ObjectAttributes attributes = {
+      sizeof(ObjectAttributes), folder, &object_name, 0, nullptr, nullptr};
+  IoStatus io = {};
+  HANDLE file = nullptr;
+  const LONG opened =
+      create(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr, 0,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 1, 0x20 | 0x40, nullptr, 0);
+  if (opened < 0) {
+    return opened == kObjectNameNotFound || opened == kObjectPathNotFound ? Look::kGone
+                                                                          : Look::kDenied;
+  }
+  const Handle held(file);
+  LARGE_INTEGER offset = {};
+  const LONG got = read(file, nullptr, nullptr, nullptr, &io, buffer, size, &offset, nullptr);
+  if (got < 0 && got != kEndOfFile) return Look::kDenied;
+  text = std::string_view(buffer, got < 0 ? 0 : io.information);
   return Look::kDone;
+}
+
+using QueryDirectoryFunction = LONG(WINAPI*)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
+                                             int, BOOLEAN, UnicodeText*, BOOLEAN);
+constexpr int kFileNamesInformation = 12;
+constexpr LONG kNoMoreFiles = static_cast<LONG>(0x80000006);
+
+// The names in the open folder `folder` that are numbers, by names only:
+// Wine looks at no entry to list them.
+bool ListNumbersIn(HANDLE folder, std::vector<std::string>& names) {
+  static const auto query = NtdllFunction<QueryDirectoryFunction>("NtQueryDirectoryFile");
+  if (query == nullptr) return false;
+  alignas(8) unsigned char buffer[16384];
+  for (BOOLEAN restart = TRUE;; restart = FALSE) {
+    IoStatus io = {};
+    const LONG status = query(folder, nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
+                              kFileNamesInformation, FALSE, nullptr, restart);
+    if (status == kNoMoreFiles) return true;
+    if (status < 0) return false;
+    for (std::size_t at = 0;;) {
+      ULONG next = 0;
+      ULONG name_bytes = 0;
+      std::memcpy(&next, buffer + at, sizeof next);
+      std::memcpy(&name_bytes, buffer + at + 8, sizeof name_bytes);
+      std::wstring name(name_bytes / sizeof(wchar_t), L'\0');
+      std::memcpy(name.data(), buffer + at + 12, name.size() * sizeof(wchar_t));
+      std::string number = Narrow(name);
+      if (IsProcNumber(number)) names.push_back(std::move(number));
+      if (next == 0) break;
+      at += next;
+    }
+  }
+}
+
+// A /proc folder, opened to be listed and to open the files within it.
+HANDLE OpenProcFolder(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 std::wstring Wide(const std::string& number) { return std::wstring(number.begin(), number.end()); }
@@ -124,13 +208,20 @@ class WineCensus {
   bool Start() { return LoadMounts(kProc + L"self\\mountinfo", mounts_) == Look::kDone; }
 
   void LookAtProcess(const std::string& pid) {
-    const std::wstring folder = kProc + Wide(pid) + L"\\fdinfo";
+    const Handle folder(OpenProcFolder(kProc + Wide(pid) + L"\\fdinfo"));
+    if (folder.get() == INVALID_HANDLE_VALUE) {
+      if (LookAfter(GetLastError()) == Look::kDenied) complete_ = false;
+      return;
+    }
+    fds_.clear();
+    if (!ListNumbersIn(folder.get(), fds_)) {
+      complete_ = false;
+      return;
+    }
     bool table_loaded = false;
-    bool gone = false;
-    const Look listed = ListNumbers(folder, [&](const std::string& fd) {
-      if (!gone) gone = !LookAtDescription(pid, folder + L"\\" + Wide(fd), table_loaded);
-    });
-    if (listed == Look::kDenied) complete_ = false;
+    for (const std::string& fd : fds_) {
+      if (!LookAtDescription(pid, folder.get(), fd, table_loaded)) return;
+    }
   }
 
   OpenWriters Result() {
@@ -143,10 +234,11 @@ class WineCensus {
 
  private:
   // False when the process has ended.
-  bool LookAtDescription(const std::string& pid, const std::wstring& path, bool& table_loaded) {
+  bool LookAtDescription(const std::string& pid, HANDLE folder, const std::string& fd,
+                         bool& table_loaded) {
     char buffer[1024];
     std::string_view text;
-    const Look read = ReadStart(path, buffer, sizeof buffer, text);
+    const Look read = ReadStartIn(folder, fd, buffer, sizeof buffer, text);
     if (read == Look::kDenied) complete_ = false;
     if (read != Look::kDone) return true;
     const DescriptionInfo info = ParseFdinfo(text);
@@ -185,6 +277,7 @@ class WineCensus {
   }
 
   MountTable mounts_;
+  std::vector<std::string> fds_;         ///< Of the process looked at.
   std::vector<std::uint64_t> unlisted_;  ///< Sorted.
   int tables_loaded_ = 0;
   WrittenFiles files_;
@@ -198,10 +291,8 @@ OpenWriters FindOpenWriters(const std::string&) {
   WineCensus census;
   if (!census.Start()) return {};
   std::vector<std::string> pids;
-  const std::wstring folder = kProc.substr(0, kProc.size() - 1);
-  if (ListNumbers(folder, [&](const std::string& pid) { pids.push_back(pid); }) != Look::kDone) {
-    return {};
-  }
+  const Handle proc(OpenProcFolder(kProcFolder));
+  if (proc.get() == INVALID_HANDLE_VALUE || !ListNumbersIn(proc.get(), pids)) return {};
   for (const std::string& pid : pids) census.LookAtProcess(pid);
   return census.Result();
 }
@@ -234,17 +325,19 @@ std::string WineServerPid() {
 bool WineOpenFileIdentity(std::uint64_t inode, FileIdentity& identity) {
   static const std::string server = WineServerPid();
   if (!IsProcNumber(server)) return false;
+  const Handle folder(OpenProcFolder(kProc + Wide(server) + L"\\fdinfo"));
+  std::vector<std::string> fds;
+  if (folder.get() == INVALID_HANDLE_VALUE || !ListNumbersIn(folder.get(), fds)) return false;
   std::vector<std::uint64_t> mount_ids;
-  const std::wstring folder = kProc + Wide(server) + L"\\fdinfo";
-  const Look listed = ListNumbers(folder, [&](const std::string& fd) {
+  for (const std::string& fd : fds) {
     char buffer[1024];
     std::string_view text;
-    if (ReadStart(folder + L"\\" + Wide(fd), buffer, sizeof buffer, text) != Look::kDone) return;
+    if (ReadStartIn(folder.get(), fd, buffer, sizeof buffer, text) != Look::kDone) continue;
     const DescriptionInfo info = ParseFdinfo(text);
     if (info.inode == inode && info.mount_id) mount_ids.push_back(*info.mount_id);
-  });
+  }
   MountTable mounts;
-  if (listed != Look::kDone || mount_ids.empty() ||
+  if (mount_ids.empty() ||
       LoadMounts(kProc + Wide(server) + L"\\mountinfo", mounts) != Look::kDone) {
     return false;
   }

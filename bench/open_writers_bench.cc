@@ -2,9 +2,12 @@
 // "desktop": it starts PROCESSES sleeping processes (300 unless given), each
 // holding FDS files open (30 unless given), every third of them for writing,
 // then runs FindOpenWriters ROUNDS times (25 unless given) and prints the
-// fastest, median and slowest round, with what the census found.
+// fastest, median and slowest round, with what the census found. Given a
+// COMMAND, it runs that instead of its own census, with the holders up: the
+// census of Tarnwick.exe under Wine is timed so, by the Windows program
+// win32_census_bench.exe.
 //
-//   open_writers_bench [PROCESSES [FDS [ROUNDS]]]
+//   open_writers_bench [PROCESSES [FDS [ROUNDS [COMMAND...]]]]
 
 #include <fcntl.h>
 #include <signal.h>
@@ -58,7 +61,15 @@ int main(int argc, char** argv) {
 
   std::vector<double> milliseconds;
   OpenWriters writers;
-  for (int round = 0; round < rounds; ++round) {
+  int status = 0;
+  if (argc > 4) {
+    std::string command;
+    for (int k = 4; k < argc; ++k)
+      command += std::string(command.empty() ? "'" : " '") + argv[k] + "'";
+    command += " " + std::to_string(rounds);
+    status = std::system(command.c_str());
+  }
+  for (int round = 0; round < rounds && argc <= 4; ++round) {
     const auto begin = std::chrono::steady_clock::now();
     writers = FindOpenWriters();
     const auto end = std::chrono::steady_clock::now();
@@ -74,5 +85,5 @@ int main(int argc, char** argv) {
   for (const pid_t child : children) kill(child, SIGKILL);
   for (const pid_t child : children) waitpid(child, nullptr, 0);
   const std::string remove = std::string("rm -rf ") + folder;
-  return std::system(remove.c_str()) == 0 && started == processes ? 0 : 1;
+  return std::system(remove.c_str()) == 0 && started == processes && status == 0 ? 0 : 1;
 }

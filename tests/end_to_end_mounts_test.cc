@@ -6,7 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -99,6 +101,59 @@ TEST_F(DeadMountElsewhere, DoesNotHoldUpARunOnTheLocalDisk) {
       run.output,
       Console(Header() + Success(cache_shown_ + "Alice@S_sc.tmp", "7") + Closing(1)) + Pause());
   EXPECT_EQ(ReadBytes(program_folder_ + "/ui.7.xml"), Utf16Of("<ui><a/></ui>"));
+}
+
+// A drive mounted over the cache folder while a pair waits (a stick mounted
+// there mid-run) must not give the pair its character file from the disk
+// and its settings file from the stick: both come from the cache folder as
+// the run opened it. The character file is old and taken at the first look;
+// the settings file, saved a moment ago, is read again 1.5 s later. The
+// stick, ready beside, is bound over the cache folder the moment the program
+// has read the settings file once, well within that wait.
+TEST_F(EndToEndTest, APairIsReadFromOneFolderWhenADriveIsMountedOverIt) {
+  SKIP_UNDER_WINE();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount a drive over the cache folder";
+  const std::string stick = root_ + "/stick";
+  std::filesystem::create_directory(stick);
+  if (mount("tmpfs", stick.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::vector<std::string> points;
+    ~Unmount() {
+      for (auto point = points.rbegin(); point != points.rend(); ++point) {
+        umount2(point->c_str(), MNT_DETACH);
+      }
+    }
+  } unmount{{stick}};
+  WriteBytes(stick + "/C@S.tmp", CharacterFile(8));
+  WriteBytes(stick + "/C@S_sc.tmp", SettingsFile("<ui>the stick's layout</ui>"));
+  WriteBytes(cache_ + "C@S.tmp", CharacterFile(7));
+  // Past the two seconds after which a file is read once.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  WriteBytes(cache_ + "C@S_sc.tmp", SettingsFile("<ui>the disk's layout</ui>"));
+  const int watch = inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (cache_ + "C@S_sc.tmp").c_str(), IN_CLOSE_NOWRITE), 0);
+
+  BackgroundProgram program({program_folder_ + "/" + ProgramName()}, environment_);
+  pollfd ready = {watch, POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 30000), 1) << "the program never read the settings file";
+  ASSERT_EQ(mount(stick.c_str(), cache_.c_str(), nullptr, MS_BIND, nullptr), 0)
+      << std::strerror(errno);
+  unmount.points.push_back(cache_);
+  close(watch);
+  // The banner, the pair's line and the closing count; a program that
+  // ended early leaves empty lines.
+  std::string lines;
+  for (int k = 0; k < 20 && !lines.ends_with("Done!\n"); ++k) {
+    const std::string line = program.ReadLine();
+    lines += line.substr(0, 5) == "Done!" ? "Done!\n" : line + "\n";
+  }
+  EXPECT_EQ(program.Finish(), 0);
+  EXPECT_NE(lines.find("[SUCCESS]"), std::string::npos) << lines;
+  EXPECT_EQ(ReadBytes(program_folder_ + "/ui.7.xml"), Utf16Of("<ui>the disk's layout</ui>"));
+  EXPECT_FALSE(std::filesystem::exists(program_folder_ + "/ui.8.xml"));
 }
 
 }  // namespace

@@ -67,14 +67,20 @@ ReadAttempt ReadCharacterIdOnce(InputFile& file, std::int64_t size, CharacterHea
   return ReadAttempt::kDone;
 }
 
+bool OpenPairFile(InputFile& file, const PairPaths& paths, const NativeString& path) {
+  if (paths.folder == nullptr) {
+    return file.Open(path);
+  }
+  return file.Open(*paths.folder, path.substr(FileNameStart(path)));
+}
+
 // One look at the character file (see LookAtFile). The game rewrites it
 // too: an ID read while it does so would name the layout after a wrong
 // character. On kTaken, `result` and `character_id` hold what it gave.
-LookOutcome LookAtCharacterFile(const NativeString& character_path, FileLooks& looks,
-                                ConversionResult& result, std::int64_t& character_id,
-                                std::int64_t& due_ns) {
+LookOutcome LookAtCharacterFile(const PairPaths& paths, FileLooks& looks, ConversionResult& result,
+                                std::int64_t& character_id, std::int64_t& due_ns) {
   InputFile file;
-  if (!file.Open(character_path)) {
+  if (!OpenPairFile(file, paths, paths.character_path)) {
     return LookOutcome::kFailed;
   }
   CharacterHead head{};
@@ -220,11 +226,11 @@ ReadAttempt ReadUiBlockOnce(InputFile& file, std::uint64_t file_size, PairBuffer
 
 // One look at the settings file (see LookAtFile). On kTaken and kGivenUp,
 // `result`, `block` and `ended` tell what the read in `buffer` gave.
-LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& looks,
-                               PairBuffer& buffer, UiBlock& block, ConversionResult& result,
-                               bool& ended, std::int64_t& due_ns) {
+LookOutcome LookAtSettingsFile(const PairPaths& paths, FileLooks& looks, PairBuffer& buffer,
+                               UiBlock& block, ConversionResult& result, bool& ended,
+                               std::int64_t& due_ns) {
   InputFile file;
-  if (!file.Open(settings_path)) {
+  if (!OpenPairFile(file, paths, paths.settings_path)) {
     return LookOutcome::kFailed;
   }
   // A rewrite may change the size: each read goes by the stamp taken for it.
@@ -379,6 +385,11 @@ NativeString OutputNameFor(std::int64_t character_id) {
   return Native(".\\ui.") + NativeDecimal(character_id) + Native(".xml");
 }
 
+std::size_t FileNameStart(const NativeString& path) {
+  const std::size_t separator = path.rfind(kPathSeparator);
+  return separator == NativeString::npos ? 0 : separator + 1;
+}
+
 NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name) {
   const NativeString name =
       output_name.starts_with(Native(".\\")) ? output_name.substr(2) : output_name;
@@ -420,9 +431,8 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
                           ConversionResult& result, std::int64_t& due_ns, PairBuffer& buffer) {
   std::int64_t character_due = 0;
   if (!looks.character_taken) {
-    const LookOutcome character =
-        LookAtCharacterFile(paths.character_path, looks.character, looks.character_result,
-                            looks.character_id, character_due);
+    const LookOutcome character = LookAtCharacterFile(
+        paths, looks.character, looks.character_result, looks.character_id, character_due);
     if (character == LookOutcome::kFailed || character == LookOutcome::kGivenUp) {
       result = kCannotOpenCharacterFile;
       return true;
@@ -437,8 +447,8 @@ bool LookAtPairWithBuffer(const PairPaths& paths, PairLooks& looks, NativeString
   ConversionResult settings_result = kCannotOpenSettingsFile;
   bool ended = false;
   std::int64_t settings_due = 0;
-  const LookOutcome settings = LookAtSettingsFile(paths.settings_path, looks.settings, buffer,
-                                                  block, settings_result, ended, settings_due);
+  const LookOutcome settings = LookAtSettingsFile(paths, looks.settings, buffer, block,
+                                                  settings_result, ended, settings_due);
   // A block seen cut is never written: the earlier layout, if any, is kept.
   const bool cut = settings_result == kConverted && !ended;
   if (settings == LookOutcome::kFailed || settings == LookOutcome::kGivenUp) {

@@ -42,6 +42,10 @@ NativeString OutputNameFor(std::int64_t character_id);
 /// `output_folder`, or in the working directory when that is empty.
 NativeString OutputPathFor(const NativeString& output_folder, const NativeString& output_name);
 
+/// Where the name of the file at `path` starts: after its last path
+/// separator, or at 0.
+std::size_t FileNameStart(const NativeString& path);
+
 /// The files of one pair, where its output goes (see OutputPathFor) and the
 /// group its new output joins.
 struct PairPaths {
@@ -49,6 +53,10 @@ struct PairPaths {
   const NativeString& settings_path;
   const NativeString& output_folder;
   OutputGroup& outputs;
+  /// When not null, the folder both files lie in, opened once: each is
+  /// opened by its name within it, so that both come from one folder even
+  /// when a drive is mounted over its path meanwhile.
+  const InputFolder* folder = nullptr;
 };
 
 /// What the looks at one pair's files found so far; starts empty.

@@ -8,11 +8,12 @@ void PairQueue::Look(Entry& entry) {
   NativeString output_name;
   ConversionResult result = kCannotOpenSettingsFile;
   const PairPaths paths{entry.pair.character_path, entry.pair.settings_path, output_folder_,
-                        outputs_};
+                        outputs_, entry.folder.get()};
   if (!LookAtFilePair(paths, entry.looks, output_name, result, entry.due_ns)) {
     return;
   }
   entry.done = true;
+  entry.folder.reset();
   if (result != kConverted) {
     SetResult(entry, result, output_name);
     return;
@@ -116,10 +117,27 @@ void PairQueue::WriteDoneLines() {
   }
 }
 
+// A folder that cannot be opened leaves the pair's files to be opened by
+// their paths, which then fail as they would.
+std::shared_ptr<const InputFolder> PairQueue::FolderOf(const FilePair& pair) {
+  const NativeString folder = pair.settings_path.substr(0, FileNameStart(pair.settings_path));
+  if (folder.empty() ||
+      pair.character_path.substr(0, FileNameStart(pair.character_path)) != folder) {
+    return nullptr;
+  }
+  if (folder != folder_path_) {
+    auto opened = std::make_shared<InputFolder>();
+    folder_ = opened->Open(folder) ? std::move(opened) : nullptr;
+    folder_path_ = folder;
+  }
+  return folder_;
+}
+
 void PairQueue::Add(const FilePair& pair) {
   LookAtDuePairs();
   Entry& entry = entries_.emplace_back();
   entry.pair = pair;
+  entry.folder = FolderOf(pair);
   LookUnlessBlocked(entry);
   if (!entry.done) {
     next_due_ns_ = waiting_ == 0 ? entry.due_ns : std::min(next_due_ns_, entry.due_ns);

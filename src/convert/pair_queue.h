@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include "base/native_text.h"
@@ -39,8 +40,11 @@ inline constexpr std::int64_t kWaitStepNs = 1'000'000'000;
 /// the pairs were added. A pair whose files can be taken at their first look
 /// is converted at once; the others wait together, so that a run of files
 /// that all need a second look waits about one settle interval, not one per
-/// file. What a waiting pair holds does not grow with its files: its two
-/// paths and what the looks at its files found (their stamps and 16-byte
+/// file. The two files of a pair that lie in one folder are read from that
+/// folder opened once, when the pair is added, and every later pair of the
+/// same folder reads from the same open folder: a drive mounted over it
+/// meanwhile cannot give a pair files of two drives. What a waiting pair holds does not grow with
+/// its files: its two paths and what the looks at its files found (their stamps and 16-byte
 /// digests), about 600 bytes with paths of 80 characters. Behind the first
 /// pair that waits, the status lines of the pairs done since are held too,
 /// until it is done.
@@ -83,6 +87,7 @@ class PairQueue {
  private:
   struct Entry {
     FilePair pair;
+    std::shared_ptr<const InputFolder> folder;  ///< That both files lie in, if one.
     PairLooks looks;
     std::int64_t due_ns = 0;
     bool done = false;
@@ -93,6 +98,7 @@ class PairQueue {
     bool converted = false;
   };
 
+  std::shared_ptr<const InputFolder> FolderOf(const FilePair& pair);
   void Look(Entry& entry);
   void SetResult(Entry& entry, ConversionResult result, const NativeString& output_name);
   void CommitGroup();
@@ -107,6 +113,10 @@ class PairQueue {
   NativeString output_folder_;
   PairDone pair_done_;
   WaitWatcher wait_watcher_;
+  /// The folder of the last pair whose files lie in one folder, opened
+  /// once for all the pairs of that folder, and its path.
+  std::shared_ptr<const InputFolder> folder_;
+  NativeString folder_path_;
   std::deque<Entry> entries_;
   std::int64_t next_due_ns_ = 0;
   std::size_t waiting_ = 0;

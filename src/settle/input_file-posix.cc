@@ -33,10 +33,30 @@ FileStamp StampOf(const struct stat& info) {
 
 InputFile::~InputFile() { Close(); }
 
-bool InputFile::Open(const NativeString& path) {
+InputFolder::~InputFolder() {
+  if (handle_ >= 0) close(Fd(handle_));
+}
+
+bool InputFolder::Open(const NativeString& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    return false;
+  }
+  if (handle_ >= 0) close(Fd(handle_));
+  handle_ = fd;
+  return true;
+}
+
+bool InputFile::Open(const NativeString& path) { return OpenAt(AT_FDCWD, path); }
+
+bool InputFile::Open(const InputFolder& folder, const NativeString& name) {
+  return folder.handle_ >= 0 && OpenAt(Fd(folder.handle_), name);
+}
+
+bool InputFile::OpenAt(int folder_fd, const NativeString& path) {
   Close();
   // Non-blocking, so that a FIFO in the cache folder cannot hang the run.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = openat(folder_fd, path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     return false;
   }
@@ -68,6 +88,8 @@ FileIdentity InputFile::Identity() const {
   }
   return identity;
 }
+
+std::uint64_t InputFile::InodeNumber() const { return inode_; }
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   timespec now;

@@ -5,10 +5,44 @@
 
 #include "base/extended_path.h"
 #include "settle/input_file.h"
+#include "settle/open_writers.h"
+#include "settle/wine_system.h"
 
 namespace {
 
 HANDLE Win32Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// ntdll's, looked up at run time: the program imports only DLLs that every
+// Windows ships under the names it links against.
+struct IoStatus {
+  union {
+    LONG status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+constexpr int kFileInternalInformation = 6;
+
+struct UnicodeText {
+  USHORT length;
+  USHORT maximum_length;
+  wchar_t* buffer;
+};
+struct ObjectAttributes {
+  ULONG length;
+  HANDLE root_directory;
+  UnicodeText* object_name;
+  ULONG attributes;
+  void* security_descriptor;
+  void* security_quality_of_service;
+};
+using CreateFileFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*,
+                                         LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+constexpr ULONG kObjectCaseInsensitive = 0x40;
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kFileSynchronousIoNonAlert = 0x20;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
 
 // From the basic and the standard information, not the full one
 // (GetFileInformationByHandle): that also asks for the volume's serial
@@ -29,6 +63,24 @@ bool ReadStamp(HANDLE file, FileStamp& stamp, bool& directory) {
 
 InputFile::~InputFile() { Close(); }
 
+InputFolder::~InputFolder() {
+  if (handle_ != -1) CloseHandle(Win32Handle(handle_));
+}
+
+// Every sharing mode: the folder can still be renamed or removed.
+bool InputFolder::Open(const NativeString& path) {
+  const HANDLE folder = CreateFileW(ExtendedLengthPath(path).c_str(),
+                                    FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  if (handle_ != -1) CloseHandle(Win32Handle(handle_));
+  handle_ = reinterpret_cast<std::intptr_t>(folder);
+  return true;
+}
+
 bool InputFile::Open(const NativeString& path) {
   Close();
   // Every sharing mode, so that a file the game client keeps open (even for
@@ -36,9 +88,41 @@ bool InputFile::Open(const NativeString& path) {
   const HANDLE file = CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  return file != INVALID_HANDLE_VALUE && Take(reinterpret_cast<std::intptr_t>(file));
+}
+
+// Relative to the folder's handle, which only ntdll's NtCreateFile opens
+// by; with what CreateFileW asks for above.
+bool InputFile::Open(const InputFolder& folder, const NativeString& name) {
+  Close();
+  static const auto create = reinterpret_cast<CreateFileFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  constexpr std::size_t kLongestName = 0x7FFF;
+  if (create == nullptr || folder.handle_ == -1 || name.empty() || name.size() > kLongestName ||
+      name.find_first_of(L"\\/") != NativeString::npos) {
     return false;
   }
+  NativeString buffer = name;
+  UnicodeText object_name = {static_cast<USHORT>(buffer.size() * sizeof(wchar_t)),
+                             static_cast<USHORT>(buffer.size() * sizeof(wchar_t)), buffer.data()};
+  ObjectAttributes attributes = {sizeof(ObjectAttributes),
+                                 Win32Handle(folder.handle_),
+                                 &object_name,
+                                 kObjectCaseInsensitive,
+                                 nullptr,
+                                 nullptr};
+  IoStatus io = {};
+  HANDLE file = nullptr;
+  if (create(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+             kFileNonDirectoryFile | kFileSynchronousIoNonAlert, nullptr, 0) < 0) {
+    return false;
+  }
+  return Take(reinterpret_cast<std::intptr_t>(file));
+}
+
+bool InputFile::Take(std::intptr_t handle) {
+  const HANDLE file = Win32Handle(handle);
   // Devices and pipes ("NUL", "CON", "\\.\pipe\...") are no settings files.
   FileStamp stamp;
   bool directory = false;
@@ -46,7 +130,7 @@ bool InputFile::Open(const NativeString& path) {
     CloseHandle(file);
     return false;
   }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
+  handle_ = handle;
   stamp_ = stamp;
   return true;
 }
@@ -60,7 +144,31 @@ FileStamp InputFile::CurrentStamp() const {
   return stamp;
 }
 
-FileIdentity InputFile::Identity() const { return {}; }
+// Wine gives a file's Linux inode number as its index number; on Windows
+// itself no census names files, so none is asked for.
+std::uint64_t InputFile::InodeNumber() const {
+  static const auto query =
+      IsWineOnLinux()
+          ? reinterpret_cast<QueryInformationFile>(reinterpret_cast<void (*)()>(
+                GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")))
+          : nullptr;
+  IoStatus io = {};
+  LARGE_INTEGER index = {};
+  if (handle_ == -1 || query == nullptr ||
+      query(Win32Handle(handle_), &io, &index, sizeof index, kFileInternalInformation) < 0) {
+    return 0;
+  }
+  return static_cast<std::uint64_t>(index.QuadPart);
+}
+
+FileIdentity InputFile::Identity() const {
+  FileIdentity identity;
+  const std::uint64_t inode = InodeNumber();
+  if (inode == 0 || !WineOpenFileIdentity(inode, identity)) {
+    return {};
+  }
+  return identity;
+}
 
 std::int64_t NanosecondsSince(std::int64_t stamp_time) {
   FILETIME now_time;

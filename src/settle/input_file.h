@@ -37,9 +37,9 @@ enum class WriterCheck {
   kOpen,  ///< Somebody does: the file may be in the midst of a save.
 };
 
-/// A file by its device and inode number, as the census of open writers
-/// tells files (see OpenWriters); all zero where the system gives none
-/// (Windows).
+/// A file by its Linux device and inode number, as the census of open
+/// writers tells files (see OpenWriters), under Wine too; all zero where the
+/// system gives none (Windows).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
@@ -49,6 +49,24 @@ struct FileIdentity {
 /// How long ago, by the system's clock, a time of a FileStamp (`modified`
 /// or `changed`) was, in nanoseconds; negative for a time in the future.
 std::int64_t NanosecondsSince(std::int64_t stamp_time);
+
+/// A folder opened once, so that files opened within it are the files of
+/// that folder however its path changes meanwhile: a drive mounted over it,
+/// or a folder renamed away and another put in its place.
+class InputFolder {
+ public:
+  InputFolder() = default;
+  ~InputFolder();
+  InputFolder(const InputFolder&) = delete;
+  InputFolder& operator=(const InputFolder&) = delete;
+
+  /// False when `path` names no folder that can be opened.
+  bool Open(const NativeString& path);
+
+ private:
+  friend class InputFile;
+  std::intptr_t handle_ = -1;
+};
 
 /// A regular file opened for reading raw bytes. Other programs (the game
 /// client) may keep it open for reading, writing or deleting meanwhile.
@@ -62,6 +80,10 @@ class InputFile {
   /// False when `path` names nothing that can be opened as a regular file:
   /// a missing file, a folder, a device, a file without read permission.
   bool Open(const NativeString& path);
+
+  /// The same for the file named `name` in `folder`, whatever now lies at
+  /// the folder's path.
+  bool Open(const InputFolder& folder, const NativeString& name);
 
   /// The stamp taken when the file was opened.
   const FileStamp& OpenedStamp() const { return stamp_; }
@@ -77,9 +99,10 @@ class InputFile {
   /// all zero when that cannot be told.
   FileIdentity Identity() const;
 
-  /// The file's inode number, as its open found it; 0 where the system gives
-  /// none. Unlike Identity, it costs nothing.
-  std::uint64_t InodeNumber() const { return inode_; }
+  /// The file's inode number, as its open found it (under Wine, Linux's);
+  /// 0 where the system gives none. Unlike Identity, it costs next to
+  /// nothing.
+  std::uint64_t InodeNumber() const;
 
   /// Reads up to `size` bytes from `offset` into `buffer` and returns how many
   /// arrived, fewer only where the file ends; -1 when a read fails, since
@@ -88,6 +111,13 @@ class InputFile {
 
  private:
   void Close();
+#ifdef _WIN32
+  /// Takes a handle just opened: false, and closes it, unless it is a file
+  /// on a disk.
+  bool Take(std::intptr_t handle);
+#else
+  bool OpenAt(int folder_fd, const NativeString& path);
+#endif
 
   std::intptr_t handle_ = -1;
   FileStamp stamp_;  ///< Taken by Open, which looks at the file anyway.

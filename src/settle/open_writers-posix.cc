@@ -1,7 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "settle/open_writers.h"
+#include "settle/proc_text.h"
 
 // Per process, /proc/<pid>/fd is listed and each entry looked at with
 // fstatat(AT_SYMLINK_NOFOLLOW): the link's own mode carries the owner's
@@ -60,39 +60,6 @@ class DirStream {
 // A process that ended since /proc listed it.
 bool IsGone(int error) { return error == ENOENT || error == ESRCH; }
 
-bool IsNumber(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Parses a decimal or octal number at the start of `text`, after blanks.
-std::optional<std::uint64_t> ParseNumber(std::string_view text, int base) {
-  std::size_t at = 0;
-  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-  if (at == text.size() || text[at] < '0' || text[at] >= '0' + base) return std::nullopt;
-  std::uint64_t value = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] < '0' + base; ++at) {
-    const auto digit = static_cast<std::uint64_t>(text[at] - '0');
-    if (value > (UINT64_MAX - digit) / static_cast<std::uint64_t>(base)) return std::nullopt;
-    value = value * static_cast<std::uint64_t>(base) + digit;
-  }
-  return value;
-}
-
-// The value after "`key`:" on a line of `text`.
-std::optional<std::uint64_t> Field(std::string_view text, std::string_view key, int base) {
-  std::size_t line = 0;
-  while (line < text.size()) {
-    const std::size_t end = std::min(text.find('\n', line), text.size());
-    const std::string_view current = text.substr(line, end - line);
-    if (current.size() > key.size() && current.starts_with(key) && current[key.size()] == ':') {
-      return ParseNumber(current.substr(key.size() + 1), base);
-    }
-    line = end + 1;
-  }
-  return std::nullopt;
-}
-
 // The first bytes of a small /proc file, which hold the fields wanted; -1
 // with errno set when it cannot be read.
 ssize_t ReadStart(int dir_fd, const char* name, char* buffer, std::size_t size) {
@@ -105,63 +72,25 @@ ssize_t ReadStart(int dir_fd, const char* name, char* buffer, std::size_t size) 
   return got;
 }
 
-// Mount IDs, which are unique across mount namespaces, to devices.
-class MountTable {
- public:
-  // Adds every mount of a mountinfo file; false when it cannot be read.
-  bool Load(int dir_fd, const char* name) {
-    UniqueFd fd(openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) return false;
-    // Only the start of each line is kept: the mount ID, the parent's and
-    // major:minor come first, and no path can make a line cost memory.
-    constexpr std::size_t kLineStart = 64;
-    std::string line;
-    char chunk[16384];
-    for (;;) {
-      const ssize_t got = read(fd.get(), chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return false;
-      if (got == 0) break;
-      for (const char c : std::string_view(chunk, static_cast<std::size_t>(got))) {
-        if (c == '\n') {
-          AddLine(line);
-          line.clear();
-        } else if (line.size() < kLineStart) {
-          line += c;
-        }
-      }
+// Adds every mount of a mountinfo file to `mounts`; false when it cannot be
+// read.
+bool LoadMounts(int dir_fd, const char* name, MountTable& mounts) {
+  UniqueFd fd(openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = read(fd.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      mounts.EndText();
+      return false;
     }
-    std::sort(mounts_.begin(), mounts_.end());
-    mounts_.erase(std::unique(mounts_.begin(), mounts_.end()), mounts_.end());
-    return true;
+    if (got == 0) break;
+    mounts.Feed(std::string_view(chunk, static_cast<std::size_t>(got)));
   }
-
-  std::optional<std::uint64_t> DeviceOf(std::uint64_t mount_id) const {
-    const auto found = std::lower_bound(mounts_.begin(), mounts_.end(),
-                                        std::pair<std::uint64_t, std::uint64_t>{mount_id, 0});
-    if (found == mounts_.end() || found->first != mount_id) return std::nullopt;
-    return found->second;
-  }
-
- private:
-  // "36 35 98:0 / /mnt ..." gives mount 36 on device 98:0.
-  void AddLine(std::string_view line) {
-    const std::size_t first = line.find(' ');
-    const std::size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);
-    if (second == std::string_view::npos) return;
-    const std::string_view numbers = line.substr(second + 1);
-    const std::size_t colon = numbers.find(':');
-    const auto id = ParseNumber(line, 10);
-    const auto major_number = ParseNumber(numbers, 10);
-    if (!id || !major_number || colon == std::string_view::npos) return;
-    const auto minor_number = ParseNumber(numbers.substr(colon + 1), 10);
-    if (!minor_number) return;
-    mounts_.emplace_back(
-        *id, makedev(static_cast<unsigned>(*major_number), static_cast<unsigned>(*minor_number)));
-  }
-
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> mounts_;
-};
+  mounts.EndText();
+  return true;
+}
 
 // The target of a short link in /proc, such as "self" or "<pid>/ns/mnt".
 std::optional<std::string> LinkText(int dir_fd, const std::string& name) {
@@ -169,25 +98,6 @@ std::optional<std::string> LinkText(int dir_fd, const std::string& name) {
   const ssize_t got = readlinkat(dir_fd, name.c_str(), text, sizeof text);
   if (got < 0 || static_cast<std::size_t>(got) == sizeof text) return std::nullopt;
   return std::string(text, static_cast<std::size_t>(got));
-}
-
-// What the fdinfo text of one file description says.
-struct DescriptionInfo {
-  bool for_writing = true;
-  std::optional<std::uint64_t> mount_id;
-  std::optional<std::uint64_t> inode;
-};
-
-DescriptionInfo ParseFdinfo(std::string_view text) {
-  DescriptionInfo info;
-  // Without flags (never seen) the link's write bit is taken at its word.
-  if (const auto flags = Field(text, "flags", 8)) {
-    const auto access = static_cast<int>(*flags & O_ACCMODE);
-    info.for_writing = access == O_WRONLY || access == O_RDWR;
-  }
-  info.mount_id = Field(text, "mnt_id", 10);
-  info.inode = Field(text, "ino", 10);
-  return info;
 }
 
 // Other mount namespaces are rare (containers, sandboxes such as the one
@@ -199,7 +109,7 @@ class Census {
   explicit Census(int proc_fd) : proc_fd_(proc_fd) {}
 
   bool Start() {
-    if (!mounts_.Load(proc_fd_, "self/mountinfo")) return false;
+    if (!LoadMounts(proc_fd_, "self/mountinfo", mounts_)) return false;
     // Its own mounts are in already: a mount that it does not list is one
     // of the kernel's own.
     if (const auto own = LinkText(proc_fd_, "self/ns/mnt")) loaded_namespaces_.push_back(*own);
@@ -224,9 +134,8 @@ class Census {
   }
 
   OpenWriters Result() {
-    Deduplicate();
     OpenWriters result;
-    result.files = std::move(files_);
+    result.files = files_.Take();
     return result;
   }
 
@@ -240,7 +149,7 @@ class Census {
 
   // False when the process cannot be looked at further.
   bool LookAtDescription(ProcessLook& look, int fd_dir, const char* name) {
-    if (look.gone || !IsNumber(name)) return true;
+    if (look.gone || !IsProcNumber(name)) return true;
     struct stat link;
     if (fstatat(fd_dir, name, &link, AT_SYMLINK_NOFOLLOW) != 0) {
       // Closed since the listing.
@@ -278,7 +187,7 @@ class Census {
     // A mount that not even the namespace of the process lists is one of
     // the kernel's own: a pipe, a socket, an anonymous inode, a memfd. No
     // path reaches its files.
-    if (device) Add({*device, *info.inode});
+    if (device) files_.Add({*device, *info.inode});
     return true;
   }
 
@@ -293,32 +202,18 @@ class Census {
       return NamespaceLook::kLoaded;
     }
     if (loaded_namespaces_.size() >= kMaxMountNamespaces) return NamespaceLook::kUnreadable;
-    if (!mounts_.Load(proc_fd_, (pid + "/mountinfo").c_str())) {
+    if (!LoadMounts(proc_fd_, (pid + "/mountinfo").c_str(), mounts_)) {
       return IsGone(errno) ? NamespaceLook::kGone : NamespaceLook::kUnreadable;
     }
     loaded_namespaces_.push_back(*name);
     return NamespaceLook::kLoaded;
   }
 
-  void Add(const FileIdentity& file) {
-    files_.push_back(file);
-    // Many processes hold the same files (a terminal, a log): duplicates
-    // are dropped as they pile up, so memory follows the distinct files.
-    if (files_.size() >= 2 * distinct_ + 1024) Deduplicate();
-  }
-
-  void Deduplicate() {
-    std::sort(files_.begin(), files_.end());
-    files_.erase(std::unique(files_.begin(), files_.end()), files_.end());
-    distinct_ = files_.size();
-  }
-
   int proc_fd_;
   MountTable mounts_;
   std::vector<std::string> loaded_namespaces_;
   std::string self_;
-  std::vector<FileIdentity> files_;
-  std::size_t distinct_ = 0;
+  WrittenFiles files_;
 };
 
 }  // namespace
@@ -333,7 +228,7 @@ OpenWriters FindOpenWriters(const std::string& proc) {
   if (processes.get() == nullptr) return {};
   listing.release();
   while (const dirent* entry = readdir(processes.get())) {
-    if (IsNumber(entry->d_name)) census.LookAtProcess(entry->d_name);
+    if (IsProcNumber(entry->d_name)) census.LookAtProcess(entry->d_name);
   }
   return census.Result();
 }
@@ -347,7 +242,7 @@ bool OpenFileIdentity(int fd, FileIdentity& identity, const std::string& proc) {
   if (got < 0) return false;
   const DescriptionInfo info = ParseFdinfo(std::string_view(text, static_cast<std::size_t>(got)));
   MountTable mounts;
-  if (!info.mount_id || !info.inode || !mounts.Load(proc_fd.get(), "self/mountinfo")) {
+  if (!info.mount_id || !info.inode || !LoadMounts(proc_fd.get(), "self/mountinfo", mounts)) {
     return false;
   }
   const std::optional<std::uint64_t> device = mounts.DeviceOf(*info.mount_id);

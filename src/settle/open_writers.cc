@@ -8,7 +8,13 @@ WriterCheck WriterOf(const OpenWriters& writers, const InputFile& file) {
                            [&](const FileIdentity& writer) { return writer.inode == inode; })) {
     return WriterCheck::kNone;
   }
-  return WriterOf(writers, file.Identity());
+  const FileIdentity identity = file.Identity();
+  // A file that cannot be named is not seen held: its read is judged by
+  // its stamp and its end alone.
+  if (identity == FileIdentity{}) {
+    return WriterCheck::kNone;
+  }
+  return WriterOf(writers, identity);
 }
 
 WriterCheck WriterOf(const OpenWriters& writers, const FileIdentity& file) {

@@ -12,6 +12,7 @@
 #include "settle/input_file.h"
 #include "settle/stamp_trust.h"
 #include "settle/unix_mounts.h"
+#include "settle/wine_system.h"
 
 namespace {
 
@@ -195,6 +196,8 @@ StampTrust TrustUnderWine(HANDLE file, const RunningSystem& running) {
 }
 
 }  // namespace
+
+bool IsWineOnLinux() { return Running().system == System::kWineOnLinux; }
 
 StampTrust InputFile::Trust() const {
   if (handle_ == -1) {

@@ -362,4 +362,42 @@ TEST_F(PairQueueTest, ALaterPairWithTheSameCharacterFileWritesAfterTheEarlierOne
   EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>the later pair</ui>"));
 }
 
+// A drive mounted over the cache folder while a pair waits (here: the
+// folder renamed away and another put at its path) must not give the pair
+// its character file from one drive and its settings file from the other:
+// both are read from the folder as it was opened when the pair was added.
+// The character file is old and taken at the first look; the settings file,
+// saved a moment ago, is read again after the swap.
+TEST_F(PairQueueTest, APairIsReadFromTheFolderItWasFoundIn) {
+  WriteBytes("cache/C@S.tmp", CharacterFile(7));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteBytes("marker", "");
+  {
+    InputFile marker;
+    ASSERT_TRUE(marker.Open(NativeOf("marker")));
+    g_marker_time = marker.OpenedStamp().modified;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the disk's layout</ui>"));
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + (file_time < g_marker_time ? 3'600'000'000'000 : 0);
+  };
+  CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kTrusted; };
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  const NativeString folder = (std::filesystem::path("cache") / "").native();
+  const NativeString character = folder + NativeOf("C@S.tmp");
+  const NativeString settings = folder + NativeOf("C@S_sc.tmp");
+  queue.Add({character, settings, settings});
+  ASSERT_EQ(console.text_, NativeString()) << "the pair did not wait";
+  std::filesystem::rename("cache", "disk");
+  WriteBytes("cache/C@S.tmp", CharacterFile(8));
+  WriteBytes("cache/C@S_sc.tmp", SettingsFile("<ui>the stick's layout</ui>"));
+  queue.Finish();
+  EXPECT_EQ(console.text_, StatusLine(kConverted, character, settings, Native(".\\ui.7.xml")));
+  EXPECT_EQ(ReadBytes("out/ui.7.xml"), Utf16Of("<ui>the disk's layout</ui>"));
+  EXPECT_FALSE(std::filesystem::exists("out/ui.8.xml"));
+}
+
 }  // namespace

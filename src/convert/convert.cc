@@ -241,6 +241,7 @@ LookOutcome LookAtSettingsFile(const NativeString& settings_path, FileLooks& loo
         } else {
           got.ended =
               result == kConverted && IsUiBlockEnded(got.bytes.subspan(block.start, block.size));
+          got.end_shown = got.ended;
         }
         ended = got.ended;
         return attempt;

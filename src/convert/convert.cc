@@ -247,6 +247,7 @@ LookOutcome LookAtSettingsFile(const PairPaths& paths, FileLooks& looks, PairBuf
         } else {
           got.ended =
               result == kConverted && IsUiBlockEnded(got.bytes.subspan(block.start, block.size));
+          got.end_shown = got.ended;
         }
         ended = got.ended;
         return attempt;

@@ -20,9 +20,10 @@
 // kLongStillNs (a program may keep its file open between saves). Any other
 // read is taken once the file has held still barely: one step of the file
 // system's clock by its stamp, or kSettleIntervalNs between two reads that
-// agree. Two ended reads agree when their size and bytes do, even where the
-// stamp moved between them: a program that saved the same bytes again left
-// the same version.
+// agree. Two ended reads whose bytes show their own end (a layout's end
+// tag) agree when their size and bytes do, even where the stamp moved
+// between them: a program that saved the same bytes again left the same
+// version. That counts toward the short stillness only.
 //
 // Held still by what? The stamp (size, write time, change time) vouches for
 // it only on a local file system whose change time the kernel keeps from
@@ -52,12 +53,14 @@
 // writer the program cannot see (the Windows program sees none; the Linux
 // program none of another user's or another PID namespace's), pausing for
 // longer than the interval where the stamp does not tell (or longer than one
-// clock step on a trusted file system); a save paused, unseen, after the end
-// tag, whose text after it may then be cut; and a Windows program that sets a
-// file's change time back too. A save that pauses for longer than the wait,
-// seen or not, leaves a cut layout, which is not written: the earlier one is
-// kept, not replaced by the new one. A game that writes a layout without its
-// end tag costs kLongStillNs while its file is young, and is never written.
+// clock step on a trusted file system), or caught by two reads at the same
+// point of two rewrites that leave the same bytes there; a save paused,
+// unseen, after the end tag, whose text after it may then be cut; and a
+// Windows program that sets a file's change time back too. A save that
+// pauses for longer than the wait, seen or not, leaves a cut layout, which
+// is not written: the earlier one is kept, not replaced by the new one. A
+// game that writes a layout without its end tag costs kLongStillNs while
+// its file is young, and is never written.
 
 namespace {
 
@@ -95,6 +98,7 @@ void HoldRead(FileLooks& looks, const FileStamp& stamp, const Digest& digest, st
   looks.stamp = stamp;
   looks.digest = digest;
   looks.still_since_ns = ended;
+  looks.resaved = false;
 }
 
 }  // namespace
@@ -227,11 +231,17 @@ LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
     held_still = still_by_stamp > 0;
     const Digest digest = DigestOf(got.bytes);
     // The same whole version saved again leaves new times on the same bytes.
-    const bool same_version = looks.stamp == after || (got.ended && looks.stamp.size == after.size);
-    if (looks.held && same_version && looks.digest == digest) {
+    const bool saved_again =
+        looks.stamp != after && got.ended && got.end_shown && looks.stamp.size == after.size;
+    if (looks.held && (looks.stamp == after || saved_again) && looks.digest == digest) {
       held_still = true;
+      looks.resaved = looks.resaved || saved_again;
       looks.stamp = after;
-      const std::int64_t still = started - looks.still_since_ns;
+      std::int64_t still = started - looks.still_since_ns;
+      // Saves of the same bytes count toward the short stillness only: the
+      // long one waits out a writer, and one that keeps saving is no still
+      // file.
+      if (looks.resaved) still = std::min(still, kLongStillNs - 1);
       if (MayTake(file, got.ended, still, looks.still_since_ns, started, still >= kSettleIntervalNs,
                   looks)) {
         looks.reason = WaitReason::kNone;

@@ -80,6 +80,10 @@ enum class ReadAttempt {
 struct ReadResult {
   std::span<const unsigned char> bytes;  ///< Every byte its outcome was made from.
   bool ended = true;  ///< They end as a whole version ends (a layout with its end tag).
+  /// What they hold shows its own end (a layout's end tag), so that the same
+  /// bytes under a newer stamp are that version saved again. The character
+  /// file's bytes show none.
+  bool end_shown = false;
 };
 
 /// One read of the file at the size its stamp gives.
@@ -97,13 +101,14 @@ enum class WaitReason {
 /// while the file is closed. Of one small size whatever the file: a read is
 /// remembered by its digest.
 struct FileLooks {
-  std::int64_t first_read_ns = -1;        ///< When the first read began.
-  bool held = false;                      ///< A whole read under one stamp to compare with.
-  bool long_wait = false;                 ///< A read was not ended, or a writer held the file.
-  std::uint64_t held_up_by = 0;  ///< The census (FileFacts::censuses) that last saw a writer.
-  FileStamp stamp;               ///< Its stamp...
-  Digest digest{};               ///< ...and the digest of its bytes.
-  std::int64_t still_since_ns = 0;        ///< When the first of the reads that agree with it ended.
+  std::int64_t first_read_ns = -1;  ///< When the first read began.
+  bool held = false;                ///< A whole read under one stamp to compare with.
+  bool long_wait = false;           ///< A read was not ended, or a writer held the file.
+  std::uint64_t held_up_by = 0;     ///< The census (FileFacts::censuses) that last saw a writer.
+  bool resaved = false;             ///< A read agreed with it under a newer stamp.
+  FileStamp stamp;                  ///< Its stamp...
+  Digest digest{};                  ///< ...and the digest of its bytes.
+  std::int64_t still_since_ns = 0;  ///< When the first of the reads that agree with it ended.
   WaitReason reason = WaitReason::kNone;  ///< Set by each look: why it waits.
   std::int64_t until_ns = 0;  ///< While it waits: when it is taken if it holds still, or given up.
 };
@@ -122,8 +127,9 @@ enum class LookOutcome {
 /// held still: on a trusted file system (StampTrust) by the age of its stamp
 /// before the read, which must hold across it; elsewhere, and for a file
 /// changed within kFileClockStepNs, by reads that agree over the time. Two
-/// ended reads of the same size and bytes agree even where the stamp moved
-/// between them: the same version was saved again. How long: barely (a
+/// ended reads of the same size and bytes that show their own end agree even
+/// where the stamp moved between them, toward the short stillness: the same
+/// version was saved again. How long: barely (a
 /// stamp over kFileClockStepNs old, or kSettleIntervalNs between reads) when
 /// the read is ended and no writer is seen holding the file; kLongStillNs
 /// when it is ended and a writer is seen, or when it is not ended and none

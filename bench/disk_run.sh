@@ -35,7 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-truncate -s 1G "$work/ext4.img"
+truncate -s 4G "$work/ext4.img"
 mkfs.ext4 -q -F "$work/ext4.img"
 device=$(losetup --find --show --direct-io=on "$work/ext4.img" 2>/dev/null) ||
   skip "no loop device could be set up"

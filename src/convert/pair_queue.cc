@@ -24,7 +24,7 @@ void PairQueue::Look(Entry& entry) {
   entry.in_group = true;
   entry.group_index = outputs_.size() - 1;
   entry.output_name = std::move(output_name);
-  if (outputs_.size() >= group_limit_) {
+  if (outputs_.size() >= group_limit_ || outputs_.bytes() >= kMaxOutputGroupBytes) {
     CommitGroup();
   }
 }

@@ -13,8 +13,13 @@
 #include "convert/replace_file.h"
 #include "convert/report.h"
 
-/// At most this many new outputs wait to be put in place together.
-inline constexpr std::size_t kMaxOutputGroup = 64;
+/// At most this many new outputs wait to be put in place together...
+inline constexpr std::size_t kMaxOutputGroup = 128;
+
+/// ...and once they hold this many bytes, they are put in place: every
+/// flush of a disk costs about the same while the bytes are few, but the
+/// pages of many bytes not yet replaced cost the system memory and time.
+inline constexpr std::size_t kMaxOutputGroupBytes = std::size_t{4} << 20;
 
 /// The longest a new output waits to be put in place while the run goes on.
 inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
@@ -52,7 +57,8 @@ inline constexpr std::int64_t kWaitStepNs = 1'000'000'000;
 /// The new outputs of converted pairs are put in place together (see
 /// OutputGroup), and each pair's line is written only once its output is in
 /// place and on the disk: when kMaxOutputGroup outputs wait (fewer under a low
-/// limit on open files, see OutputGroup::MaxOpenFiles), when the oldest
+/// limit on open files, see OutputGroup::MaxOpenFiles) or they hold
+/// kMaxOutputGroupBytes, when the oldest
 /// has waited kOutputGroupAgeNs, before the queue sleeps and at Finish. A
 /// pair whose output waits holds its paths and output name until then.
 class PairQueue {

@@ -145,12 +145,14 @@ bool OutputGroup::Write(const NativeString& path, const void* data, std::size_t 
     return false;
   }
   files_.push_back(std::move(file));
+  bytes_ += size;
   return true;
 }
 
 std::vector<bool> OutputGroup::Commit() {
   std::vector<NewFile> files;
   files.swap(files_);
+  bytes_ = 0;
   std::vector<bool> placed(files.size(), false);
   if (files.empty()) {
     return placed;

@@ -120,6 +120,7 @@ bool OutputGroup::Write(const NativeString& path, const void* data, std::size_t 
     return false;
   }
   files_.push_back(std::move(file));
+  bytes_ += size;
   return true;
 }
 
@@ -128,6 +129,7 @@ bool OutputGroup::Write(const NativeString& path, const void* data, std::size_t 
 std::vector<bool> OutputGroup::Commit() {
   std::vector<NewFile> files;
   files.swap(files_);
+  bytes_ = 0;
   std::vector<bool> placed(files.size(), false);
   // In the order written, so that of two new files for one output the later
   // stays.

@@ -36,8 +36,9 @@ class OutputGroup {
   /// of what the process's limit on open files leaves, at least one.
   static std::size_t MaxOpenFiles();
 
-  /// How many new files wait for Commit.
+  /// How many new files wait for Commit, and how many bytes they hold.
   std::size_t size() const { return files_.size(); }
+  std::size_t bytes() const { return bytes_; }
 
   /// Puts the new files in place and empties the group: element k tells
   /// whether the kth new file written is in place and on the disk. A failed
@@ -54,6 +55,7 @@ class OutputGroup {
   void Remove(const NewFile& file);
 
   std::vector<NewFile> files_;
+  std::size_t bytes_ = 0;
 };
 
 /// Replaces the file at `path` with `size` bytes of `data` as a group of one.

@@ -205,6 +205,21 @@ TEST_F(PairQueueTest, LinesComeOutOnceTheirGroupIsInPlace) {
   EXPECT_EQ(g_sleeps, 0);
 }
 
+// Outputs that hold kMaxOutputGroupBytes are put in place at once.
+TEST_F(PairQueueTest, AGroupOfLargeOutputsIsPutInPlaceOnceItHoldsItsBytes) {
+  MakeEveryFileOld();
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  // Each output holds two bytes a character: half the bytes and a little.
+  const std::string filler(kMaxOutputGroupBytes / 4, 'x');
+  queue.Add(YoungPair(1, filler + "</ui>"));
+  EXPECT_EQ(console.text_, NativeString());
+  queue.Add(YoungPair(2, filler + "</ui>"));
+  EXPECT_EQ(console.text_, Success(1) + Success(2));
+  queue.Finish();
+}
+
 // Before the queue sleeps for the pairs that wait, the outputs done so far
 // are put in place and their lines written.
 const StringConsole* g_watched_console = nullptr;

@@ -182,6 +182,19 @@ void PairQueue::TellWait(std::int64_t now_ns) {
   wait_watcher_(&wait);
 }
 
+std::vector<const FileLooks*> PairQueue::WaitingLooks() const {
+  std::vector<const FileLooks*> looks;
+  for (const Entry& entry : entries_) {
+    if (!entry.done) {
+      if (!entry.looks.character_taken) {
+        looks.push_back(&entry.looks.character);
+      }
+      looks.push_back(&entry.looks.settings);
+    }
+  }
+  return looks;
+}
+
 void PairQueue::Finish() {
   const SettleClock& clock = CurrentSettleClock();
   bool told = false;
@@ -191,13 +204,17 @@ void PairQueue::Finish() {
       // Nothing is held back while the queue sleeps.
       CommitGroup();
       WriteDoneLines();
-      std::int64_t sleep = next_due_ns_ - now;
+      TakeWriterCensusAhead(WaitingLooks());
+      const std::int64_t ready = clock.now_ns();
+      std::int64_t sleep = next_due_ns_ - ready;
       if (wait_watcher_) {
-        TellWait(now);
+        TellWait(ready);
         told = true;
         sleep = std::min(sleep, kWaitStepNs);
       }
-      clock.sleep_ns(sleep);
+      if (sleep > 0) {
+        clock.sleep_ns(sleep);
+      }
     }
     LookAtDuePairs();
   }

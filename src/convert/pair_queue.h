@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "base/native_text.h"
 #include "convert/convert.h"
@@ -109,6 +110,7 @@ class PairQueue {
   void SetResult(Entry& entry, ConversionResult result, const NativeString& output_name);
   void CommitGroup();
   void CommitGroupIfDue();
+  std::vector<const FileLooks*> WaitingLooks() const;
   void LookUnlessBlocked(Entry& entry);
   void LookAtDuePairs();
   void WriteDoneLines();

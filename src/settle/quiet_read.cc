@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 // A game saves by truncating its file and writing it anew in pieces; once
 // it is done, the file holds still. A read is taken only when something
@@ -121,6 +122,14 @@ void TakeCensus(FileFacts& facts) {
   ++facts.censuses;
 }
 
+// Whether the last census may judge a file that has held still since
+// `quiet_since_ns`: one taken since then sees every writer that still holds
+// the file, unless it is the census that saw one hold it the last time.
+bool CensusServes(const FileFacts& facts, std::int64_t quiet_since_ns, const FileLooks& looks) {
+  return facts.writers_taken_ns >= 0 && facts.writers_taken_ns >= quiet_since_ns &&
+         looks.held_up_by != facts.censuses;
+}
+
 // Whether a census sees a writer holding the file, which has held still
 // since `quiet_since_ns`, in the look that began at `look_ns`.
 bool IsHeldByWriter(const InputFile& file, std::int64_t quiet_since_ns, std::int64_t look_ns,
@@ -178,6 +187,16 @@ std::int64_t TakenOrGivenUpAt(const FileLooks& looks, std::int64_t still_by_stam
 }
 
 }  // namespace
+
+void TakeWriterCensusAhead(const std::vector<const FileLooks*>& waiting) {
+  FileFacts& facts = CurrentFileFacts();
+  for (const FileLooks* looks : waiting) {
+    if (looks->held && !CensusServes(facts, looks->still_since_ns, *looks)) {
+      TakeCensus(facts);
+      return;
+    }
+  }
+}
 
 LookOutcome LookAtFile(InputFile& file, FileLooks& looks, const ReadOnce& read,
                        std::int64_t& due_ns) {

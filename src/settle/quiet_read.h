@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "settle/digest.h"
 #include "settle/input_file.h"
@@ -112,6 +113,12 @@ struct FileLooks {
   WaitReason reason = WaitReason::kNone;  ///< Set by each look: why it waits.
   std::int64_t until_ns = 0;  ///< While it waits: when it is taken if it holds still, or given up.
 };
+
+/// Takes the census of writers ahead of the next looks at the files that
+/// wait, which would otherwise each take it in their look, unless the last
+/// census already serves every one of them. A run calls it before it sleeps
+/// for them, so that a slow census (under Wine) costs no time of its own.
+void TakeWriterCensusAhead(const std::vector<const FileLooks*>& waiting);
 
 enum class LookOutcome {
   kTaken,  ///< The read holds one whole version of the file.

@@ -91,6 +91,28 @@ TEST_F(PairQueueTest, PairsThatAllNeedASecondLookShareOneWait) {
   EXPECT_EQ(g_censuses, 1);
 }
 
+// The census of writers that the second looks ask for is taken while the
+// run waits for them: under Wine it may take a second, which the run does
+// not spend on top of the wait.
+TEST_F(PairQueueTest, ASlowCensusIsTakenWhileTheRunWaits) {
+  CurrentFileFacts().find_open_writers = [] {
+    ++g_censuses;
+    g_pretend_now_ns += 1'000'000'000;
+    return OpenWriters{};
+  };
+  StringConsole console;
+  unsigned processed = 0;
+  PairQueue queue(console, processed, NativeOf("out"));
+  for (int k = 0; k < 3; ++k) {
+    queue.Add(YoungPair(k));
+  }
+  const std::int64_t started = g_pretend_now_ns;
+  queue.Finish();
+  EXPECT_EQ(processed, 3u);
+  EXPECT_EQ(g_censuses, 1);
+  EXPECT_EQ(g_pretend_now_ns - started, kSettleIntervalNs);
+}
+
 // Layouts without their end tag, saved a moment ago, may be saves that
 // paused: they wait for the long stillness, all of them together, and are
 // then told to be cut, none of them written.

@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     std::string command;
     for (int k = 4; k < argc; ++k)
       command += std::string(command.empty() ? "'" : " '") + argv[k] + "'";
-    command += " " + std::to_string(rounds);
+    command += ' ';
+    command += std::to_string(rounds);
     status = std::system(command.c_str());
   }
   for (int round = 0; round < rounds && argc <= 4; ++round) {

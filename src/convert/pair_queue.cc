@@ -24,7 +24,7 @@ void PairQueue::Look(Entry& entry) {
   entry.in_group = true;
   entry.group_index = outputs_.size() - 1;
   entry.output_name = std::move(output_name);
-  if (outputs_.size() >= group_limit_ || outputs_.bytes() >= kMaxOutputGroupBytes) {
+  if (outputs_.size() >= group_limit_ || outputs_.bytes() >= group_bytes_limit_) {
     CommitGroup();
   }
 }
@@ -47,7 +47,14 @@ void PairQueue::CommitGroup() {
   if (outputs_.size() == 0) {
     return;
   }
+  const SettleClock& clock = CurrentSettleClock();
+  const std::int64_t began = clock.now_ns();
   const std::vector<bool> placed = outputs_.Commit();
+  if (clock.now_ns() - began >= kSlowFlushNs) {
+    group_limit_ = std::min(kMaxOutputGroupOnSlowDisk, OutputGroup::MaxOpenFiles());
+    group_bytes_limit_ = kMaxOutputGroupBytesOnSlowDisk;
+    group_age_ns_ = kOutputGroupAgeOnSlowDiskNs;
+  }
   for (Entry& entry : entries_) {
     if (entry.in_group) {
       entry.in_group = false;
@@ -58,8 +65,7 @@ void PairQueue::CommitGroup() {
 }
 
 void PairQueue::CommitGroupIfDue() {
-  if (outputs_.size() > 0 &&
-      CurrentSettleClock().now_ns() - group_started_ns_ >= kOutputGroupAgeNs) {
+  if (outputs_.size() > 0 && CurrentSettleClock().now_ns() - group_started_ns_ >= group_age_ns_) {
     CommitGroup();
   }
 }

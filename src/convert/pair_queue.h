@@ -25,6 +25,16 @@ inline constexpr std::size_t kMaxOutputGroupBytes = std::size_t{4} << 20;
 /// The longest a new output waits to be put in place while the run goes on.
 inline constexpr std::int64_t kOutputGroupAgeNs = 100'000'000;
 
+/// A group whose flush took this long shows a disk whose flushes reach the
+/// device, where each costs tens of milliseconds whatever it holds; on it,
+/// the later groups of the run may grow to the limits below. Where a flush
+/// costs next to nothing (tmpfs, a disk cache that ignores flushes), the
+/// small groups above cost less.
+inline constexpr std::int64_t kSlowFlushNs = 2'000'000;
+inline constexpr std::size_t kMaxOutputGroupOnSlowDisk = 1024;
+inline constexpr std::size_t kMaxOutputGroupBytesOnSlowDisk = std::size_t{64} << 20;
+inline constexpr std::int64_t kOutputGroupAgeOnSlowDiskNs = 250'000'000;
+
 /// What a run that waits for files waits for: the first pair that waits,
 /// and how many others do.
 struct QueueWait {
@@ -130,6 +140,8 @@ class PairQueue {
   std::size_t waiting_ = 0;
   OutputGroup outputs_;
   std::size_t group_limit_ = std::min(kMaxOutputGroup, OutputGroup::MaxOpenFiles());
+  std::size_t group_bytes_limit_ = kMaxOutputGroupBytes;
+  std::int64_t group_age_ns_ = kOutputGroupAgeNs;
   std::int64_t group_started_ns_ = 0;
 };
 

@@ -10,7 +10,7 @@
 #include "driver/pairing.h"
 #include "platform/new_files.h"
 
-static_assert(kMaxOutputGroup <= kMaxNewFilesUnderWay,
+static_assert(kMaxOutputGroupOnSlowDisk <= kMaxNewFilesUnderWay,
               "every new file of a group is removed if a signal ends the program");
 
 namespace {

@@ -7,7 +7,7 @@
 
 /// How many new files may be under way at once: the replace commits its
 /// group of new files before it holds more.
-inline constexpr int kMaxNewFilesUnderWay = 128;
+inline constexpr int kMaxNewFilesUnderWay = 1024;
 
 /// Called once the new file at `path` exists, by the thread that made it,
 /// which holds it (a lock, an open handle) until it is renamed or removed.

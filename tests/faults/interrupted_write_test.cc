@@ -28,6 +28,7 @@
 #include "fixtures.h"
 #include "platform/new_files.h"
 #include "platform/platform.h"
+#include "pretend_clock.h"
 #include "string_console.h"
 #include "temp_dir.h"
 
@@ -42,6 +43,7 @@ struct ReplaceSeam {
   int sync_error = 0;          ///< Fails syncfs with this errno.
   int folder_flush_error = 0;  ///< Fails the fsync of a folder with this errno.
   int failing_rename = 0;      ///< Fails the nth rename (from 1) with EACCES.
+  std::int64_t sync_ns = 0;    ///< How long syncfs takes by the pretend clock.
   int full_disk_at = 0;        ///< The nth new file (from 1) finds the disk full.
   int signal_at_rename = 0;
   bool locked_at_rename = false;  ///< Another run sees the writer's lock on the new file.
@@ -92,6 +94,7 @@ extern "C" int syncfs(int fd) {
   static const auto real_syncfs = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "syncfs"));
   if (g_seam.armed) {
     g_seam.calls += "syncfs ";
+    g_pretend_now_ns += g_seam.sync_ns;
     if (g_seam.sync_error != 0) {
       errno = g_seam.sync_error;
       return -1;
@@ -226,13 +229,13 @@ class GroupCommitTest : public InTempDirTest {
   }
 
   // The lines of the run, which are all written by the end.
-  NativeString Run() {
+  NativeString Run(int pairs = kPairs) {
     RecordingConsole console;
     unsigned processed = 0;
     g_seam.armed = true;
     {
       PairQueue queue(console, processed, NativeString());
-      for (int k = 1; k <= kPairs; ++k) {
+      for (int k = 1; k <= pairs; ++k) {
         queue.Add({NativeOf("cache/C" + std::to_string(k) + "@S.tmp"), Settings(k), Settings(k)});
       }
       queue.Finish();
@@ -320,6 +323,44 @@ TEST_F(GroupCommitTest, ALowLimitOnOpenFilesMakesSmallerGroups) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   for (int k = 1; k <= kPairs; ++k) {
+    EXPECT_EQ(ReadBytes(Output(k)), Utf16Of(Layout(k)));
+  }
+}
+
+// Where a flush takes a while, the run puts its outputs in place in larger
+// groups after the first, which need fewer flushes; where a flush costs
+// next to nothing, the groups stay small.
+TEST_F(GroupCommitTest, GroupsGrowOnADiskWhoseFlushesTakeTime) {
+  constexpr int kManyPairs = 300;
+  for (int k = kPairs + 1; k <= kManyPairs; ++k) {
+    WriteBytes("cache/C" + std::to_string(k) + "@S.tmp",
+               CharacterFile(static_cast<std::uint64_t>(100 + k)));
+    WriteBytes("cache/C" + std::to_string(k) + "@S_sc.tmp", SettingsFile(Layout(k)));
+  }
+  const SettleClock saved_clock = CurrentSettleClock();
+  const FileFacts saved_facts = CurrentFileFacts();
+  // Old files on a trusted drive are taken at their first look.
+  UsePretendClock();
+  CurrentSettleClock().file_time_age_ns = [](std::int64_t file_time) {
+    return NanosecondsSince(file_time) + 3'600'000'000'000;
+  };
+  CurrentFileFacts().trust = [](const InputFile&) { return StampTrust::kTrusted; };
+  const auto flushes_with = [&](std::int64_t sync_ns) {
+    g_seam.sync_ns = sync_ns;
+    g_seam.calls.clear();
+    Run(kManyPairs);
+    std::size_t count = 0;
+    for (std::size_t at = g_seam.calls.find("syncfs"); at != std::string::npos;
+         at = g_seam.calls.find("syncfs", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_EQ(flushes_with(0), 3u);                 // 128, 128, 44
+  EXPECT_EQ(flushes_with(2 * kSlowFlushNs), 2u);  // 128, then 172
+  CurrentSettleClock() = saved_clock;
+  CurrentFileFacts() = saved_facts;
+  for (int k = 1; k <= kManyPairs; ++k) {
     EXPECT_EQ(ReadBytes(Output(k)), Utf16Of(Layout(k)));
   }
 }
